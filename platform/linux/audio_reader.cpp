@@ -1,0 +1,117 @@
+#include "platform/linux/audio_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/linux/ffmpeg_input.h"
+
+namespace {
+
+void drop_packet(audio_reader* r)
+{
+    av_packet_unref(r->packet);
+    r->has_packet = false;
+    r->offset = 0;
+}
+
+int64_t samples_left(const audio_reader* r)
+{
+    return r->has_packet ? (r->packet->size - r->offset) / r->sample_bytes : 0;
+}
+
+// Reads the next packet of the stream; false at the end.
+bool next_packet(audio_reader* r)
+{
+    drop_packet(r);
+    while (av_read_frame(r->input, r->packet) >= 0) {
+        if (r->packet->stream_index == r->stream && r->packet->size > 0) {
+            r->has_packet = true;
+            return true;
+        }
+        av_packet_unref(r->packet);
+    }
+    r->at_end = true;
+    return false;
+}
+
+// Places the reader on sample `first`: seeks to the chunk at or before it, then skips the bytes
+// before it. False if the stream has no data for it.
+bool seek_to(audio_reader* r, int64_t first)
+{
+    drop_packet(r);
+    r->positioned = false;
+    r->at_end = false;
+    if (av_seek_frame(r->input, r->stream, first, AVSEEK_FLAG_BACKWARD) < 0 &&
+        av_seek_frame(r->input, r->stream, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+        return false;
+    for (;;) {
+        if (!next_packet(r)) {
+            // Past the end: a later read of the same place ends here too.
+            r->positioned = true;
+            r->next_sample = first;
+            return true;
+        }
+        const int64_t pts = r->packet->pts != AV_NOPTS_VALUE ? r->packet->pts : r->packet->dts;
+        if (pts == AV_NOPTS_VALUE || pts > first)
+            return false;
+        const int64_t count = r->packet->size / r->sample_bytes;
+        if (first < pts + count) {
+            r->offset = int((first - pts) * r->sample_bytes);
+            r->next_sample = first;
+            r->positioned = true;
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+bool audio_reader_open(audio_reader* r, AVFormatContext* input, int stream, uint32_t sample_bytes)
+{
+    *r = audio_reader{};
+    r->input = input;
+    r->stream = stream;
+    r->sample_bytes = sample_bytes;
+    r->packet = av_packet_alloc();
+    if (!r->packet || sample_bytes == 0) {
+        audio_reader_close(r);
+        return false;
+    }
+    keep_only_stream(input, stream);
+    return true;
+}
+
+int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, uint8_t* buffer)
+{
+    if (first < 0 || max_samples <= 0)
+        return 0;
+    // Continue in place when the read starts where the last ended or later in the same packet.
+    const bool in_place = r->positioned && first >= r->next_sample &&
+                          (first == r->next_sample || first - r->next_sample < samples_left(r));
+    if (in_place) {
+        r->offset += int((first - r->next_sample) * r->sample_bytes);
+        r->next_sample = first;
+    } else if (!seek_to(r, first)) {
+        return -1;
+    }
+
+    int64_t copied = 0;
+    while (copied < max_samples) {
+        if (samples_left(r) == 0 && (r->at_end || !next_packet(r)))
+            break;
+        const int64_t n = std::min(max_samples - copied, samples_left(r));
+        const size_t bytes = size_t(n) * r->sample_bytes;
+        std::memcpy(buffer + copied * r->sample_bytes, r->packet->data + r->offset, bytes);
+        r->offset += int(bytes);
+        r->next_sample += n;
+        copied += n;
+    }
+    return copied;
+}
+
+void audio_reader_close(audio_reader* r)
+{
+    av_packet_free(&r->packet);
+    avformat_close_input(&r->input);
+    *r = audio_reader{};
+}

@@ -1,0 +1,28 @@
+// Sample-exact reads from one audio stream, whatever its chunking: keeps the rest of the current
+// packet so a read continuing where the last ended goes on without seeking.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+struct audio_reader {
+    AVFormatContext* input = nullptr;  // owned: this reader's own demuxer
+    int stream = -1;
+    uint32_t sample_bytes = 0;
+    AVPacket* packet = nullptr;
+    int offset = 0;            // bytes of `packet` already handed out
+    bool has_packet = false;
+    bool positioned = false;   // next_sample is where the demuxer's data continues
+    bool at_end = false;
+    int64_t next_sample = 0;   // the sample at packet->data + offset
+};
+
+// Takes ownership of `input` (also on failure); samples are `sample_bytes` bytes each.
+bool audio_reader_open(audio_reader* r, AVFormatContext* input, int stream, uint32_t sample_bytes);
+// Copies samples first.. into `buffer`, at most `max_samples`; returns the number copied
+// (fewer at the end of the stream), or -1 on failure.
+int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, uint8_t* buffer);
+void audio_reader_close(audio_reader* r);

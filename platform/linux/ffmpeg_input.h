@@ -1,0 +1,14 @@
+// Opening AVI files with libavformat: quietly, as AVI only, one context per reader.
+#pragma once
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+// Silences FFmpeg's own log for the rest of the process; safe to call any number of times.
+void silence_ffmpeg_log();
+// Opens `path` with the AVI demuxer; with probe, also reads ahead to complete the codec
+// parameters. nullptr if the file cannot be opened as AVI.
+AVFormatContext* open_avi_input(const char* path, bool probe);
+// Makes the demuxer hand out packets of stream `keep` only.
+void keep_only_stream(AVFormatContext* input, int keep);

@@ -1,0 +1,203 @@
+#include "platform/linux/frame_decoder.h"
+
+#include <algorithm>
+
+#include "platform/linux/ffmpeg_input.h"
+
+namespace {
+
+void drop_frames(video_frames* v)
+{
+    av_frame_unref(v->held);
+    av_frame_unref(v->pending);
+    v->has_held = v->has_pending = false;
+}
+
+// The keyframe at or before decoding position `position`.
+const AVIndexEntry* key_at(const video_frames* v, int64_t position)
+{
+    return avformat_index_get_entry_from_timestamp(v->input->streams[v->stream],
+                                                   std::max<int64_t>(position, 0),
+                                                   AVSEEK_FLAG_BACKWARD);
+}
+
+// Repositions on the keyframe at or before decoding position `position` and resets the codec.
+bool seek_to(video_frames* v, int64_t position)
+{
+    drop_frames(v);
+    v->positioned = false;
+    position = std::max<int64_t>(position, 0);
+    if (av_seek_frame(v->input, v->stream, position, AVSEEK_FLAG_BACKWARD) < 0 &&
+        av_seek_frame(v->input, v->stream, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+        return false;
+    avcodec_flush_buffers(v->codec);
+    v->input_done = false;
+    v->positioned = true;
+    const AVIndexEntry* key = key_at(v, position);
+    v->seek_key = key ? key->timestamp : 0;
+    v->last_pts = v->seek_key - 1;
+    return true;
+}
+
+// Pulls the next decoded frame into `into`: 1 with its index in *pts, 0 at the end.
+int pull_frame(video_frames* v, AVFrame* into, int64_t* pts)
+{
+    // Decoders report a damaged packet here or when it is sent; either way it is skipped.
+    for (int errors = 0; errors < 1000;) {
+        const int got = avcodec_receive_frame(v->codec, into);
+        if (got == 0) {
+            int64_t t = into->best_effort_timestamp;
+            t = t == AV_NOPTS_VALUE ? v->last_pts + 1 : t - v->reorder_delay;
+            v->last_pts = t;
+            *pts = t;
+            return 1;
+        }
+        if (got == AVERROR_EOF)
+            return 0;
+        if (got != AVERROR(EAGAIN)) {
+            errors++;
+            continue;
+        }
+        if (v->input_done)
+            return 0;
+        if (av_read_frame(v->input, v->packet) < 0) {
+            avcodec_send_packet(v->codec, nullptr);  // drain the frames the codec still holds
+            v->input_done = true;
+            continue;
+        }
+        // An empty chunk is a dropped frame: the picture before it stands; to the codec an empty
+        // packet would mean the end of the stream.
+        if (v->packet->stream_index == v->stream && v->packet->size > 0)
+            avcodec_send_packet(v->codec, v->packet);
+        av_packet_unref(v->packet);
+    }
+    return 0;
+}
+
+// True when decoding on from the current position reaches `index` no slower than seeking.
+bool can_decode_on(const video_frames* v, int64_t index)
+{
+    if (!v->positioned)
+        return false;
+    const int64_t from = v->has_pending ? v->pending_pts : v->last_pts;
+    if (v->has_pending ? index < from : index <= from)
+        return v->has_held && v->held_pts <= index && (!v->has_pending || index < v->pending_pts);
+    const AVIndexEntry* key = key_at(v, index - v->reorder_delay);
+    return !key || key->timestamp <= from + 1;
+}
+
+// True if the file holds data for frame `index`: a frame missing from the decoder's output is
+// then one that did not decode, not a dropped frame (an empty chunk, kept out of the index).
+bool has_frame_data(const video_frames* v, int64_t index)
+{
+    const AVIndexEntry* e = avformat_index_get_entry_from_timestamp(
+        v->input->streams[v->stream], index, AVSEEK_FLAG_ANY);
+    return e && e->timestamp == index && e->size > 0;
+}
+
+// Decodes the first picture to see how far its timestamp runs ahead of its keyframe's position;
+// never more than the codec's own reorder depth, so a damaged first frame cannot fake a delay.
+void measure_reorder_delay(video_frames* v)
+{
+    if (!seek_to(v, 0))
+        return;
+    const int64_t key_position = v->seek_key;
+    int64_t first = 0;
+    if (pull_frame(v, v->pending, &first) == 1)
+        v->reorder_delay = std::clamp<int64_t>(first - key_position, 0, v->codec->has_b_frames);
+    av_frame_unref(v->pending);
+    v->positioned = false;
+}
+
+// Decodes on until `held` is the picture for frame `index`; false if the stream does not give it.
+bool decode_up_to(video_frames* v, int64_t index)
+{
+    for (;;) {
+        if (v->has_pending) {
+            if (v->pending_pts > index)
+                break;
+            av_frame_unref(v->held);
+            av_frame_move_ref(v->held, v->pending);
+            v->held_pts = v->pending_pts;
+            v->has_held = true;
+            v->has_pending = false;
+        }
+        if (v->has_held && v->held_pts == index)
+            return true;
+        if (pull_frame(v, v->pending, &v->pending_pts) != 1)
+            break;
+        v->has_pending = true;
+    }
+    // Short of `index`: the picture before stands for dropped frames, not for damaged ones.
+    return v->has_held && v->held_pts < index && !has_frame_data(v, index);
+}
+
+}  // namespace
+
+bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int64_t limit)
+{
+    *v = video_frames{};
+    v->input = input;
+    v->stream = stream;
+    v->limit = limit;
+    const AVCodecParameters* par = input->streams[stream]->codecpar;
+    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+    v->codec = decoder ? avcodec_alloc_context3(decoder) : nullptr;
+    v->packet = av_packet_alloc();
+    v->held = av_frame_alloc();
+    v->pending = av_frame_alloc();
+    if (!v->codec || !v->packet || !v->held || !v->pending ||
+        avcodec_parameters_to_context(v->codec, par) < 0) {
+        video_frames_close(v);
+        return false;
+    }
+    v->codec->pkt_timebase = input->streams[stream]->time_base;
+    if (avcodec_open2(v->codec, decoder, nullptr) < 0) {
+        video_frames_close(v);
+        return false;
+    }
+    keep_only_stream(input, stream);
+    measure_reorder_delay(v);
+    return true;
+}
+
+const bitmap_info_header* video_frames_get(video_frames* v, int64_t index)
+{
+    if (index < 0 || (v->limit > 0 && index >= v->limit))
+        return nullptr;
+    if (v->picture && index == v->picture_index)
+        return v->picture;
+
+    // Reordered B-frames stored after a keyframe may be shown before it: such a frame is reached
+    // from the keyframe before, found by trying it when the first one does not give the frame.
+    bool ready = can_decode_on(v, index) || seek_to(v, index - v->reorder_delay);
+    for (int attempt = 0; ready && !decode_up_to(v, index); attempt++) {
+        ready = v->reorder_delay > 0 && attempt < 2 && v->seek_key > 0 &&
+                seek_to(v, v->seek_key - 1);
+    }
+    if (!ready)
+        return nullptr;
+
+    // A frame repeated over dropped ones is converted only once.
+    if (!v->picture || v->picture_pts != v->held_pts) {
+        v->picture = frame_to_dib(&v->converter, v->held);
+        v->picture_pts = v->held_pts;
+        if (!v->picture) {
+            v->picture_index = -1;
+            return nullptr;
+        }
+    }
+    v->picture_index = index;
+    return v->picture;
+}
+
+void video_frames_close(video_frames* v)
+{
+    dib_converter_free(&v->converter);
+    av_frame_free(&v->held);
+    av_frame_free(&v->pending);
+    av_packet_free(&v->packet);
+    avcodec_free_context(&v->codec);
+    avformat_close_input(&v->input);
+    *v = video_frames{};
+}

@@ -1,0 +1,50 @@
+// Random access to the decoded frames of one video stream: frame k by index, decoding on from
+// the current position when that is cheaper, else seeking to the keyframe at or before k.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/dib.h"
+#include "platform/linux/frame_to_dib.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+struct video_frames {
+    AVFormatContext* input = nullptr;  // owned: this decoder's own demuxer
+    int stream = -1;
+    AVCodecContext* codec = nullptr;
+    AVPacket* packet = nullptr;
+    int64_t limit = 0;  // frames the stream holds; 0 if unknown
+    // How far the codec's frame timestamps run ahead of display order: files storing B-frames in
+    // decoding order without presentation times label each picture with the position of the
+    // packet that released it.
+    int64_t reorder_delay = 0;
+
+    // Frames pulled from the codec since the last seek: `held` is the newest at or before the
+    // last requested index, `pending` one pulled beyond it.
+    AVFrame* held = nullptr;
+    AVFrame* pending = nullptr;
+    int64_t held_pts = 0;
+    int64_t pending_pts = 0;
+    bool has_held = false;
+    bool has_pending = false;
+    bool positioned = false;   // the codec has been fed from a known place since the last seek
+    int64_t seek_key = 0;      // decoding position of the keyframe last sought
+    int64_t last_pts = -1;     // the newest frame pulled
+    bool input_done = false;   // the demuxer is exhausted and the codec was told so
+
+    dib_converter converter;
+    const bitmap_info_header* picture = nullptr;
+    int64_t picture_index = -1;  // the frame index the converted picture answers
+    int64_t picture_pts = -1;    // the decoded frame it came from
+};
+
+// Takes ownership of `input` (also on failure) and prepares decoding of its stream `stream`;
+// false if no decoder can be opened.
+bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int64_t limit);
+// Frame `index` as a packed DIB, or nullptr if it does not exist or cannot be decoded.
+const bitmap_info_header* video_frames_get(video_frames* v, int64_t index);
+void video_frames_close(video_frames* v);

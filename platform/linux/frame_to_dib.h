@@ -1,0 +1,32 @@
+// Decoded pictures to packed DIBs: a 40-byte header directly followed by bottom-up rows padded
+// to 4 bytes, 16-bit RGB555 for 15/16-bit RGB pictures, 32-bit BGRA for 32-bit RGB pictures and
+// 24-bit BGR for everything else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/dib.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
+struct SwsContext;
+
+// Converts pictures into one buffer, reused while the picture size stays the same.
+struct dib_converter {
+    SwsContext* scaler = nullptr;
+    // What the scaler was made for; a new one is made only when a picture differs.
+    int width = 0, height = 0, format = -1, range = -1, space = -1;
+    uint8_t* block = nullptr;  // av_malloc'ed: padding, header, pixels
+    size_t capacity = 0;
+};
+
+// The DIB bit depth a picture of this pixel format becomes: 16, 24 or 32.
+int dib_bits_for(AVPixelFormat format);
+// Converts the picture into the converter's buffer; nullptr if it cannot. Valid until the next
+// conversion or dib_converter_free.
+const bitmap_info_header* frame_to_dib(dib_converter* converter, const AVFrame* frame);
+void dib_converter_free(dib_converter* converter);

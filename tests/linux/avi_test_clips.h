@@ -1,0 +1,138 @@
+// Shared by the AVI service tests: a scratch directory for clips, handles that give themselves
+// back, and checks of decoded pictures against the writer's pixel functions.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "platform/avi_file.h"
+#include "tests/support/avi_writer.h"
+
+// A directory removed with everything in it when the fixture ends.
+class avi_scratch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/avi_test_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string clip(const std::string& name, const test_avi_options& o)
+    {
+        const std::string p = path(name);
+        std::string error;
+        EXPECT_TRUE(write_test_avi(p.c_str(), o, &error)) << error;
+        return p;
+    }
+
+    std::string dir_;
+};
+
+// An open file with its streams, released in the usual order when it goes.
+struct open_clip {
+    avi_file* file = nullptr;
+    avi_stream* streams[4] = {};
+    avi_stream_info info[4] = {};
+    uint32_t count = 0;
+
+    explicit open_clip(const std::string& path)
+    {
+        if (avi_file_open(&file, path.c_str()) != 0)
+            return;
+        avi_file_info fi{};
+        avi_file_get_info(file, &fi);
+        count = fi.streams;
+        for (uint32_t i = 0; i < count && i < 4; i++) {
+            streams[i] = avi_file_get_stream(file, i);
+            avi_stream_get_info(streams[i], &info[i]);
+        }
+    }
+    ~open_clip()
+    {
+        for (avi_stream* s : streams)
+            avi_stream_release(s);
+        avi_file_release(file);
+    }
+    open_clip(const open_clip&) = delete;
+    open_clip& operator=(const open_clip&) = delete;
+
+    // The first stream of a type, or nullptr.
+    avi_stream* find(uint32_t type) const
+    {
+        for (uint32_t i = 0; i < count && i < 4; i++)
+            if (info[i].type == type)
+                return streams[i];
+        return nullptr;
+    }
+};
+
+struct frame_decoder_handle {
+    avi_frame_decoder* d;
+    explicit frame_decoder_handle(avi_stream* s) : d(avi_frame_open(s)) {}
+    ~frame_decoder_handle() { avi_frame_close(d); }
+    frame_decoder_handle(const frame_decoder_handle&) = delete;
+    frame_decoder_handle& operator=(const frame_decoder_handle&) = delete;
+};
+
+inline const uint8_t* dib_pixels(const bitmap_info_header* h)
+{
+    return reinterpret_cast<const uint8_t*>(h) + h->biSize;
+}
+
+// Checks the DIB's layout and every pixel against what the writer stored for `frame` of a raw
+// clip of `bits` per pixel; reports the first difference.
+inline ::testing::AssertionResult dib_matches_clip(const bitmap_info_header* h, int32_t frame,
+                                                   int32_t width, int32_t height, int bits)
+{
+    if (!h)
+        return ::testing::AssertionFailure() << "no picture for frame " << frame;
+    const int out_bits = bits == 8 ? 24 : bits;
+    if (h->biSize != 40 || h->biWidth != width || h->biHeight != height || h->biPlanes != 1 ||
+        h->biBitCount != out_bits || h->biCompression != 0 ||
+        h->biSizeImage != uint32_t(dib_row_bytes(width, out_bits) * height) || h->biClrUsed != 0)
+        return ::testing::AssertionFailure()
+               << "header " << h->biWidth << "x" << h->biHeight << " bits " << h->biBitCount
+               << " size " << h->biSizeImage;
+    const int64_t row = dib_row_bytes(width, out_bits);
+    for (int32_t y = 0; y < height; y++) {
+        const uint8_t* line = dib_pixels(h) + (height - 1 - y) * row;  // bottom-up
+        for (int32_t x = 0; x < width; x++) {
+            bool ok;
+            if (out_bits == 16) {
+                const uint16_t v = uint16_t(line[2 * x] | line[2 * x + 1] << 8);
+                ok = v == test_pixel_555(frame, x, y);
+            } else {
+                const uint8_t* p = line + x * (out_bits / 8);
+                const test_rgb want = bits == 8 ? test_palette_colour(test_pixel_index(frame, x, y))
+                                                : test_pixel(frame, x, y);
+                ok = p[0] == want.b && p[1] == want.g && p[2] == want.r &&
+                     (out_bits != 32 || p[3] == test_alpha);  // the stored fourth byte passes through
+            }
+            if (!ok)
+                return ::testing::AssertionFailure()
+                       << "frame " << frame << " pixel " << x << "," << y << " differs";
+        }
+        for (int64_t pad = int64_t(width) * out_bits / 8; pad < row; pad++)
+            if (line[pad] != 0)
+                return ::testing::AssertionFailure() << "padding not zero in row " << y;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// True if the ffmpeg command-line tool can be run.
+inline bool have_ffmpeg_cli()
+{
+    static const bool present = std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+    return present;
+}
