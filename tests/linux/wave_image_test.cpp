@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/wave_image.h"
+#include "platform/wave_image.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/wave_image.h"
+#include "platform/wave_image.h"
 
 #include <cstring>
 
