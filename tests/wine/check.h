@@ -1,0 +1,16 @@
+// A small check harness for the Windows backend: no test framework is cross-built for Windows.
+#pragma once
+
+#include <string>
+
+// Records one check; prints the failing ones with where they are.
+bool check_that(bool ok, const char* what, const char* file, int line);
+#define CHECK(cond) check_that((cond), #cond, __FILE__, __LINE__)
+
+// Each group of checks; called by main in order.
+void check_console_keys();
+void check_sound();
+void check_avi_file(const std::string& folder);
+void check_window();
+// With --console-keys N: reads N keys from the console and prints their codes.
+int print_console_keys(int count);

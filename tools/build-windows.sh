@@ -1,0 +1,15 @@
+#!/bin/sh
+# Cross-builds the Windows program with MinGW-w64: build-win32/avistep.exe (i686, the target)
+# and build-win64/avistep.exe (x86_64, the one Wine runs here), plus the backend checks.
+# Needs the Debian packages g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64 and cmake.
+set -eu
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${JOBS:-2}
+for arch in i686:build-win32 x86_64:build-win64; do
+    toolchain=${arch%%:*}
+    build_dir=$source_dir/${arch#*:}
+    cmake -S "$source_dir" -B "$build_dir" \
+        -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw-$toolchain.cmake" \
+        -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo}
+    cmake --build "$build_dir" -j "$jobs"
+done
