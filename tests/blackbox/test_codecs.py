@@ -1,0 +1,76 @@
+"""non_monitor walks over clips that the ffmpeg command encodes with common AVI codecs."""
+
+import os
+import re
+import unittest
+
+import avistep_harness as h
+
+FRAMES = 24
+WIDTH, HEIGHT = 128, 96
+
+
+class CodecTest(unittest.TestCase):
+    def walk(self, name, clip, bits, frames, width, height):
+        with h.Avistep(name, capture_sound=False) as app:
+            app.choose(clip)
+            app.wait_for(h.PROMPT_MONITOR)
+            head = app.transcript
+            self.assertRegex(head, r"^strs = 2 \nvi_S=\d+ vi_R=\d+ vi_length=%d \n"
+                             r"h = %d w = %d\nau_S=\d+ au_R=\d+ au_length=%d %d\(frame\)\n%s$"
+                             % (frames, height, width, frames * 1067, frames,
+                                re.escape(h.PROMPT_MONITOR)))
+            app.send("n")
+            app.finish(self)
+            self.assertEqual(app.transcript,
+                             head + h.cnt_line(width, height) +
+                             "".join(h.frame_line(bits, k) for k in range(frames)) + h.QUIT)
+
+    def test_mjpeg(self):
+        clip = h.ffmpeg_clip("mjpeg.avi", FRAMES, "%dx%d" % (WIDTH, HEIGHT),
+                             ["-c:v", "mjpeg", "-q:v", "3", "-pix_fmt", "yuvj420p"])
+        self.walk("mjpeg", clip, 24, FRAMES, WIDTH, HEIGHT)
+
+    def test_ms_video_1(self):
+        clip = h.ffmpeg_clip("msvideo1.avi", FRAMES, "%dx%d" % (WIDTH, HEIGHT),
+                             ["-c:v", "msvideo1"])
+        self.walk("msvideo1", clip, 16, FRAMES, WIDTH, HEIGHT)
+
+    def test_cinepak(self):
+        clip = h.ffmpeg_clip("cinepak.avi", FRAMES, "%dx%d" % (WIDTH, HEIGHT),
+                             ["-c:v", "cinepak"])
+        self.walk("cinepak", clip, 24, FRAMES, WIDTH, HEIGHT)
+
+    def test_raw_top_down(self):
+        # ffmpeg stores raw RGB rows top first, with a negative height.
+        clip = h.ffmpeg_clip("raw.avi", FRAMES, "%dx%d" % (WIDTH, HEIGHT),
+                             ["-c:v", "rawvideo", "-pix_fmt", "bgr24"])
+        self.walk("raw", clip, 24, FRAMES, WIDTH, HEIGHT)
+
+    def test_a_codec_without_decoder(self):
+        clip = h.ffmpeg_clip("unknown.avi", 4, "64x48", ["-c:v", "mjpeg"], audio=False)
+        with open(clip, "r+b") as f:
+            head = f.read(4096)
+            self.assertEqual(head.count(b"MJPG"), 2, "fccHandler and biCompression")
+            f.seek(0)
+            f.write(head.replace(b"MJPG", b"ZZZZ"))
+        with h.Avistep("no_decoder", capture_sound=False) as app:
+            app.choose(clip)
+            app.wait_for(h.PROMPT_MONITOR)
+            head = app.transcript
+            self.assertRegex(head, r"^strs = 1 \nvi_S=\d+ vi_R=\d+ vi_length=4 \nh = 48 w = 64\n"
+                             r"no audio stream\nno decoder\n%s$" % re.escape(h.PROMPT_MONITOR))
+            app.send("x")
+            app.wait_for(h.PROMPT_STEP)
+            app.send("x")
+            app.finish(self)
+            self.assertEqual(app.transcript, head + h.PROMPT_STEP + h.cnt_line(64, 48) +
+                             "".join("decode err frame= %4d \n" % k for k in range(4)) + h.QUIT)
+
+    def test_the_sample_clip(self):
+        sample = os.path.join(os.path.abspath(h.args.source), "samples", "sample.avi")
+        self.walk("sample", sample, 24, 300, 320, 240)
+
+
+if __name__ == "__main__":
+    h.run_tests("codecs")
