@@ -9,6 +9,7 @@
 #include "playback/console.h"
 #include "playback/playback_state.h"
 #include "playback/report.h"
+#include "playback/slice_clock.h"
 #include "playback/texts.h"
 
 namespace {
@@ -36,8 +37,9 @@ void show_frame(playback_state& state, uint32_t length)
     }
 
     build_audio_slice(state, state.frame);
-    if (!state.non_monitor)
-        sound_play_wave(state.slice_buffer.get(), slice_wave_bytes);
+    // Without a sound device the slice cannot set the pace, so a clock of its length does.
+    if (!state.non_monitor && !sound_play_wave(state.slice_buffer.get(), slice_wave_bytes))
+        wait_slice_time(state.pace);
 
     std::printf("frame= %4d \n", state.frame);
 }

@@ -9,6 +9,7 @@
 
 #include "platform/avi_file.h"
 #include "playback/audio_slice.h"
+#include "playback/slice_clock.h"
 
 // One stream of the file and its description; slot i holds the file's i-th stream.
 struct stream_slot {
@@ -42,6 +43,7 @@ struct playback_state {
     const void* pixel_data = nullptr;
     std::string title_text;
     int answer = 0;
+    slice_clock pace;  // keeps time only when the slices cannot be played
 };
 
 // The chosen video stream's slot, or nullptr when the file has none.

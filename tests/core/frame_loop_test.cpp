@@ -1,5 +1,6 @@
 // The frame loop's walk through a clip: continuous play, step mode, interruptions, the window
 // titles, and the ways playback ends.
+#include <chrono>
 #include <cstring>
 #include <regex>
 
@@ -228,6 +229,23 @@ TEST_F(frame_loop, a_file_without_audio_plays_every_frame_in_silence)
     for (const auto& wave : fake.played)
         for (int i = slice_header_bytes; i < slice_wave_bytes; i++)
             ASSERT_EQ(wave[i], 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(frame_loop, without_a_sound_device_frames_still_come_one_slice_apart)
+{
+    clip(7);
+    fake.no_sound_device = true;
+    modes('x', 'x');
+    const auto start = std::chrono::steady_clock::now();
+    play();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(fake.decoded.size(), 7u);
+    // Seven slices of 2134 bytes at 64000 bytes a second: at least 233 ms, however fast the rest.
+    EXPECT_GE(elapsed, std::chrono::microseconds(7 * 2134 * 1000000LL / 64000));
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ struct fake_platform {
     int window_width = 0;
     int window_height = 0;
     bool sound_closed = false;
+    bool no_sound_device = false;           // every slice fails to play
 };
 
 // The one fake world the services read and write; reset before each test.
