@@ -231,10 +231,6 @@ TEST_F(frame_loop, a_file_without_audio_plays_every_frame_in_silence)
             ASSERT_EQ(wave[i], 0);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(frame_loop, without_a_sound_device_frames_still_come_one_slice_apart)
 {
     clip(7);
