@@ -2,10 +2,10 @@
 // frame, measured against a steady clock so the walk neither drifts nor races.
 #pragma once
 
-#include <chrono>
+#include <cstdint>
 
 struct slice_clock {
-    std::chrono::steady_clock::time_point next{};
+    int64_t next_ns = 0;  // the steady clock's time the next frame is due
     bool running = false;
 };
 
