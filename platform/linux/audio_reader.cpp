@@ -7,6 +7,12 @@
 
 namespace {
 
+// About 16 s of the sound the frame loop plays (32000 16-bit samples a second): the steps back
+// over that many frames' slices copy from memory.
+constexpr size_t window_bytes = size_t(1) << 20;
+constexpr int64_t min_window_samples = 4096;
+constexpr size_t max_window_bytes = size_t(16) << 20;
+
 void drop_packet(audio_reader* r)
 {
     av_packet_unref(r->packet);
@@ -64,27 +70,10 @@ bool seek_to(audio_reader* r, int64_t first)
     }
 }
 
-}  // namespace
-
-bool audio_reader_open(audio_reader* r, AVFormatContext* input, int stream, uint32_t sample_bytes)
+// Reads larger than half the window go straight into the caller's buffer; the window starts
+// afresh after them.
+int64_t read_past_window(audio_reader* r, int64_t first, int64_t max_samples, uint8_t* buffer)
 {
-    *r = audio_reader{};
-    r->input = input;
-    r->stream = stream;
-    r->sample_bytes = sample_bytes;
-    r->packet = av_packet_alloc();
-    if (!r->packet || sample_bytes == 0) {
-        audio_reader_close(r);
-        return false;
-    }
-    keep_only_stream(input, stream);
-    return true;
-}
-
-int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, uint8_t* buffer)
-{
-    if (first < 0 || max_samples <= 0)
-        return 0;
     // Continue in place when the read starts where the last ended or later in the same packet.
     const bool in_place = r->positioned && first >= r->next_sample &&
                           (first == r->next_sample || first - r->next_sample < samples_left(r));
@@ -106,6 +95,84 @@ int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, u
         r->next_sample += n;
         copied += n;
     }
+    r->window_first = r->next_sample;
+    r->window_samples = 0;
+    return copied;
+}
+
+}  // namespace
+
+bool audio_reader_open(audio_reader* r, AVFormatContext* input, int stream, uint32_t sample_bytes)
+{
+    *r = audio_reader{};
+    r->input = input;
+    r->stream = stream;
+    r->sample_bytes = sample_bytes;
+    r->packet = av_packet_alloc();
+    if (!r->packet || sample_bytes == 0) {
+        audio_reader_close(r);
+        return false;
+    }
+    // A damaged header's huge blocks do not make the window huge: reads then go past it.
+    r->window.resize(std::clamp<size_t>(size_t(min_window_samples) * sample_bytes, window_bytes,
+                                        max_window_bytes));
+    keep_only_stream(input, stream);
+    return true;
+}
+
+int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, uint8_t* buffer)
+{
+    if (first < 0 || max_samples <= 0)
+        return 0;
+    const int64_t capacity = int64_t(r->window.size() / r->sample_bytes);
+    if (max_samples > capacity / 2)
+        return read_past_window(r, first, max_samples, buffer);
+
+    int64_t window_end = r->window_first + r->window_samples;
+    // Inside the window, or a little ahead of it: read on from where the demuxer stands.
+    const bool reachable = r->positioned && first >= r->window_first &&
+                           first - window_end <= capacity;
+    if (!reachable) {
+        // Going back beyond the window: fill it so that it ends with this read and reaches as
+        // far back as it holds, ready for the steps back that follow.
+        const int64_t start =
+            r->positioned && first < r->window_first
+                ? std::max<int64_t>(0, first - (capacity - max_samples))
+                : first;
+        if (!seek_to(r, start))
+            return -1;
+        r->window_first = start;
+        r->window_samples = 0;
+        window_end = start;
+    }
+
+    const int64_t want_end = first + max_samples;
+    while (window_end < want_end) {
+        if (samples_left(r) == 0 && (r->at_end || !next_packet(r)))
+            break;
+        const int64_t n = std::min(want_end - window_end, samples_left(r));
+        if (r->window_samples + n > capacity) {
+            // Makes room by a quarter at once, never giving up what this read returns.
+            const int64_t drop = std::min(std::max(r->window_samples + n - capacity, capacity / 4),
+                                          first - r->window_first);
+            std::memmove(r->window.data(), r->window.data() + drop * r->sample_bytes,
+                         size_t(r->window_samples - drop) * r->sample_bytes);
+            r->window_first += drop;
+            r->window_samples -= drop;
+        }
+        const size_t bytes = size_t(n) * r->sample_bytes;
+        std::memcpy(r->window.data() + r->window_samples * r->sample_bytes,
+                    r->packet->data + r->offset, bytes);
+        r->offset += int(bytes);
+        r->next_sample += n;
+        r->window_samples += n;
+        window_end += n;
+    }
+
+    const int64_t copied = std::clamp<int64_t>(window_end - first, 0, max_samples);
+    if (copied > 0)
+        std::memcpy(buffer, r->window.data() + (first - r->window_first) * r->sample_bytes,
+                    size_t(copied) * r->sample_bytes);
     return copied;
 }
 

@@ -1,8 +1,10 @@
-// Sample-exact reads from one audio stream, whatever its chunking: keeps the rest of the current
-// packet so a read continuing where the last ended goes on without seeking.
+// Sample-exact reads from one audio stream, whatever its chunking. The samples read last stay in
+// a window, so that reads going back over them (stepping back a frame) need no seek, and a read
+// continuing where the last ended goes on from the current packet.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -18,6 +20,12 @@ struct audio_reader {
     bool positioned = false;   // next_sample is where the demuxer's data continues
     bool at_end = false;
     int64_t next_sample = 0;   // the sample at packet->data + offset
+
+    // Samples window_first.. as read, ending at next_sample while positioned; its size is fixed
+    // when the reader opens.
+    std::vector<uint8_t> window;
+    int64_t window_first = 0;
+    int64_t window_samples = 0;
 };
 
 // Takes ownership of `input` (also on failure); samples are `sample_bytes` bytes each.

@@ -9,9 +9,10 @@
 
 #include "platform/avi_file.h"
 #include "platform/linux/audio_reader.h"
+#include "platform/linux/avi_chunk_count.h"
+#include "platform/linux/avi_frame_cache.h"
 #include "platform/linux/avi_headers.h"
 #include "platform/linux/ffmpeg_input.h"
-#include "platform/linux/frame_decoder.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ struct avi_stream {
 
 struct avi_frame_decoder {
     avi_stream* stream;
-    video_frames frames;
+    cached_frames* frames;
 };
 
 namespace {
@@ -144,6 +145,44 @@ void describe(stream_entry* e, const avi_raw_stream* raw, const AVStream* st)
     }
 }
 
+// A header may claim more frames than the file holds (a file cut short, or a lie about the
+// length): the stream is then as long as its stored frames, and nothing beyond them is decoded.
+void hold_to_stored(stream_entry* e, int64_t stored)
+{
+    if (e->info.type != stream_type_video)
+        return;
+    e->info.length = uint32_t(std::min<int64_t>(e->info.length, stored));
+    e->frames = stored;
+}
+
+// The frames each stream holds: counted in the file, or where it cannot be counted, no more than
+// the file could hold, a chunk header of 8 bytes for each. An index that holds fewer frames than
+// a header claims may be short itself (empty, or cut): the file is then walked to be sure.
+void hold_streams_to_stored(avi_file* f, const char* path)
+{
+    avi_chunk_counts counts;
+    const bool counted = count_avi_chunks(path, &counts);
+    bool short_index = false;
+    for (size_t i = 0; i < f->streams.size() && i < avi_max_chunk_streams; i++) {
+        const stream_entry& e = f->streams[i];
+        if (e.info.type == stream_type_video && e.frames > counts.chunks[i])
+            short_index = true;
+    }
+    avi_chunk_counts walked;
+    if (counted && counts.from_index && short_index && count_avi_chunks(path, &walked, true)) {
+        for (int i = 0; i < avi_max_chunk_streams; i++)
+            counts.chunks[i] = std::max(counts.chunks[i], walked.chunks[i]);
+    }
+    const int64_t most = int64_t(std::min<uint64_t>(counts.file_bytes / 8, UINT32_MAX));
+    for (size_t i = 0; i < f->streams.size(); i++) {
+        stream_entry& e = f->streams[i];
+        if (counted)
+            hold_to_stored(&e, i < avi_max_chunk_streams ? counts.chunks[i] : 0);
+        else
+            hold_to_stored(&e, std::min(e.frames, most));
+    }
+}
+
 void unref_file(avi_file* file)
 {
     if (--file->refs > 0)
@@ -195,6 +234,7 @@ int avi_file_open(avi_file** file, const char* path)
             describe(&f->streams[i], nullptr, input->streams[i]);
         }
     }
+    hold_streams_to_stored(f, path);
     *file = f;
     return avi_ok;
 }
@@ -243,23 +283,27 @@ avi_frame_decoder* avi_frame_open(avi_stream* stream)
     const stream_entry& e = file->streams[stream->index];
     if (e.info.type != stream_type_video || e.av_index < 0)
         return nullptr;
-    AVFormatContext* input = open_avi_input(file->path.c_str(), false);
-    if (!input)
+    cached_frames* frames = cached_frames_open(file->path.c_str(), e.av_index, e.frames);
+    if (!frames)
         return nullptr;
-    avi_frame_decoder* d = new avi_frame_decoder{stream, {}};
-    if (!video_frames_open(&d->frames, input, e.av_index, e.frames)) {
-        delete d;
-        return nullptr;
-    }
     avi_stream_add_ref(stream);  // the decoder keeps its stream, and so the file, alive
-    return d;
+    return new avi_frame_decoder{stream, frames};
 }
 
 const bitmap_info_header* avi_frame_get(avi_frame_decoder* decoder, int32_t index)
 {
     if (!decoder)
         return nullptr;
-    return video_frames_get(&decoder->frames, index);
+    // Nothing is stored beyond the stream's frames: no decoding effort goes there.
+    const stream_entry& e = decoder->stream->file->streams[decoder->stream->index];
+    if (index < 0 || index >= e.frames)
+        return nullptr;
+    return cached_frames_get(decoder->frames, index);
+}
+
+cached_frames* avi_frame_cache(avi_frame_decoder* decoder)
+{
+    return decoder ? decoder->frames : nullptr;
 }
 
 int avi_stream_read(avi_stream* stream, int32_t first, int32_t count, void* buffer,
@@ -310,7 +354,7 @@ void avi_frame_close(avi_frame_decoder* decoder)
 {
     if (!decoder)
         return;
-    video_frames_close(&decoder->frames);
+    cached_frames_close(decoder->frames);
     avi_stream* stream = decoder->stream;
     delete decoder;
     avi_stream_release(stream);

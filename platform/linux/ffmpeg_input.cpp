@@ -1,5 +1,7 @@
 #include "platform/linux/ffmpeg_input.h"
 
+#include <malloc.h>
+
 #include <mutex>
 
 namespace {
@@ -14,6 +16,17 @@ void silence_ffmpeg_log()
     std::call_once(once, [] {
         av_log_set_level(AV_LOG_QUIET);
         av_log_set_callback(drop_log_line);
+    });
+}
+
+void keep_freed_memory()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Blocks below 32 MB (a raw 4K picture's packet) come from the heap; up to 64 MB of
+        // freed memory at its top stays there.
+        mallopt(M_MMAP_THRESHOLD, 32 << 20);
+        mallopt(M_TRIM_THRESHOLD, 64 << 20);
     });
 }
 

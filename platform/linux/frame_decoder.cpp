@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr int64_t max_picture_pixels = int64_t(64) << 20;
+
 void drop_frames(video_frames* v)
 {
     av_frame_unref(v->held);
@@ -129,12 +131,14 @@ bool decode_up_to(video_frames* v, int64_t index)
         v->has_pending = true;
     }
     // Short of `index`: the picture before stands for dropped frames, not for damaged ones.
-    return v->has_held && v->held_pts < index && !has_frame_data(v, index);
+    return v->has_held &&
+           (v->held_pts == index || (v->held_pts < index && !has_frame_data(v, index)));
 }
 
 }  // namespace
 
-bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int64_t limit)
+bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int64_t limit,
+                       int threads)
 {
     *v = video_frames{};
     v->input = input;
@@ -152,6 +156,10 @@ bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int6
         return false;
     }
     v->codec->pkt_timebase = input->streams[stream]->time_base;
+    v->codec->thread_count = threads;
+    // A damaged or hostile header can declare pictures of gigabytes; nothing larger than the
+    // window can show (256 MB of 32-bit pixels) is decoded.
+    v->codec->max_pixels = max_picture_pixels;
     if (avcodec_open2(v->codec, decoder, nullptr) < 0) {
         video_frames_close(v);
         return false;
@@ -161,13 +169,10 @@ bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int6
     return true;
 }
 
-const bitmap_info_header* video_frames_get(video_frames* v, int64_t index)
+const AVFrame* video_frames_decode(video_frames* v, int64_t index, int64_t* pts)
 {
     if (index < 0 || (v->limit > 0 && index >= v->limit))
         return nullptr;
-    if (v->picture && index == v->picture_index)
-        return v->picture;
-
     // Reordered B-frames stored after a keyframe may be shown before it: such a frame is reached
     // from the keyframe before, found by trying it when the first one does not give the frame.
     bool ready = can_decode_on(v, index) || seek_to(v, index - v->reorder_delay);
@@ -177,23 +182,17 @@ const bitmap_info_header* video_frames_get(video_frames* v, int64_t index)
     }
     if (!ready)
         return nullptr;
+    *pts = v->held_pts;
+    return v->held;
+}
 
-    // A frame repeated over dropped ones is converted only once.
-    if (!v->picture || v->picture_pts != v->held_pts) {
-        v->picture = frame_to_dib(&v->converter, v->held);
-        v->picture_pts = v->held_pts;
-        if (!v->picture) {
-            v->picture_index = -1;
-            return nullptr;
-        }
-    }
-    v->picture_index = index;
-    return v->picture;
+bool video_frames_can_decode_on(const video_frames* v, int64_t index)
+{
+    return can_decode_on(v, index);
 }
 
 void video_frames_close(video_frames* v)
 {
-    dib_converter_free(&v->converter);
     av_frame_free(&v->held);
     av_frame_free(&v->pending);
     av_packet_free(&v->packet);

@@ -4,9 +4,6 @@
 
 #include <cstdint>
 
-#include "platform/dib.h"
-#include "platform/linux/frame_to_dib.h"
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -35,16 +32,16 @@ struct video_frames {
     int64_t seek_key = 0;      // decoding position of the keyframe last sought
     int64_t last_pts = -1;     // the newest frame pulled
     bool input_done = false;   // the demuxer is exhausted and the codec was told so
-
-    dib_converter converter;
-    const bitmap_info_header* picture = nullptr;
-    int64_t picture_index = -1;  // the frame index the converted picture answers
-    int64_t picture_pts = -1;    // the decoded frame it came from
 };
 
-// Takes ownership of `input` (also on failure) and prepares decoding of its stream `stream`;
-// false if no decoder can be opened.
-bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int64_t limit);
-// Frame `index` as a packed DIB, or nullptr if it does not exist or cannot be decoded.
-const bitmap_info_header* video_frames_get(video_frames* v, int64_t index);
+// Takes ownership of `input` (also on failure) and prepares decoding of its stream `stream` with
+// `threads` codec threads (0: as many as the machine has); false if no decoder can be opened.
+bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int64_t limit,
+                       int threads);
+// The decoded picture for frame `index`, with the index of the frame it came from in *pts (an
+// earlier one for a dropped frame); nullptr if the frame does not exist or cannot be decoded.
+// Valid until the next call on `v`.
+const AVFrame* video_frames_decode(video_frames* v, int64_t index, int64_t* pts);
+// True when frame `index` is reached by decoding on from where `v` stands, without a seek.
+bool video_frames_can_decode_on(const video_frames* v, int64_t index);
 void video_frames_close(video_frames* v);

@@ -1,5 +1,6 @@
 #include "platform/linux/frame_to_dib.h"
 
+#include <climits>
 #include <cstring>
 
 extern "C" {
@@ -81,32 +82,33 @@ int dib_bits_for(AVPixelFormat format)
     return 24;
 }
 
-const bitmap_info_header* frame_to_dib(dib_converter* c, const AVFrame* frame)
+size_t dib_block_bytes(const AVFrame* frame)
 {
-    const AVPixelFormat source = AVPixelFormat(frame->format);
     const int w = frame->width;
     const int h = frame->height;
-    if (w <= 0 || h <= 0 || !frame->data[0] || !av_pix_fmt_desc_get(source))
+    if (w <= 0 || h <= 0 || !frame->data[0] || !av_pix_fmt_desc_get(AVPixelFormat(frame->format)))
+        return 0;
+    const int64_t image = dib_row_bytes(w, dib_bits_for(AVPixelFormat(frame->format))) * h;
+    if (image > INT32_MAX)
+        return 0;
+    return pixels_offset + size_t(image) + tail_slack;
+}
+
+const bitmap_info_header* frame_to_dib_in(dib_converter* c, const AVFrame* frame, uint8_t* block,
+                                          size_t capacity)
+{
+    const size_t needed = dib_block_bytes(frame);
+    if (needed == 0 || !block || capacity < needed)
         return nullptr;
-    const int bits = dib_bits_for(source);
-    const AVPixelFormat target = dib_format_for(bits);
+    const int w = frame->width;
+    const int h = frame->height;
+    const int bits = dib_bits_for(AVPixelFormat(frame->format));
     const int64_t row = dib_row_bytes(w, bits);
     const int64_t image = row * h;
-    if (image > INT32_MAX)
+    if (!prepare_scaler(c, frame, dib_format_for(bits)))
         return nullptr;
 
-    const size_t needed = pixels_offset + size_t(image) + tail_slack;
-    if (needed > c->capacity) {
-        av_free(c->block);
-        c->block = static_cast<uint8_t*>(av_malloc(needed));
-        c->capacity = c->block ? needed : 0;
-        if (!c->block)
-            return nullptr;
-    }
-    if (!prepare_scaler(c, frame, target))
-        return nullptr;
-
-    uint8_t* pixels = c->block + pixels_offset;
+    uint8_t* pixels = block + pixels_offset;
     // Writing the top picture line into the last stored row, with a negative stride, turns the
     // picture bottom-up in the same pass as the conversion.
     uint8_t* const dst[4] = {pixels + (h - 1) * row, nullptr, nullptr, nullptr};
@@ -128,8 +130,23 @@ const bitmap_info_header* frame_to_dib(dib_converter* c, const AVFrame* frame)
     header.biBitCount = uint16_t(bits);
     header.biCompression = 0;
     header.biSizeImage = uint32_t(image);
-    std::memcpy(c->block + header_offset, &header, sizeof header);
-    return reinterpret_cast<const bitmap_info_header*>(c->block + header_offset);
+    std::memcpy(block + header_offset, &header, sizeof header);
+    return reinterpret_cast<const bitmap_info_header*>(block + header_offset);
+}
+
+const bitmap_info_header* frame_to_dib(dib_converter* c, const AVFrame* frame)
+{
+    const size_t needed = dib_block_bytes(frame);
+    if (needed == 0)
+        return nullptr;
+    if (needed > c->capacity) {
+        av_free(c->block);
+        c->block = static_cast<uint8_t*>(av_malloc(needed));
+        c->capacity = c->block ? needed : 0;
+        if (!c->block)
+            return nullptr;
+    }
+    return frame_to_dib_in(c, frame, c->block, c->capacity);
 }
 
 void dib_converter_free(dib_converter* c)

@@ -15,7 +15,8 @@ extern "C" {
 
 struct SwsContext;
 
-// Converts pictures into one buffer, reused while the picture size stays the same.
+// Converts pictures, into its own buffer (reused while the picture size stays the same) or into
+// blocks the caller owns.
 struct dib_converter {
     SwsContext* scaler = nullptr;
     // What the scaler was made for; a new one is made only when a picture differs.
@@ -26,7 +27,13 @@ struct dib_converter {
 
 // The DIB bit depth a picture of this pixel format becomes: 16, 24 or 32.
 int dib_bits_for(AVPixelFormat format);
-// Converts the picture into the converter's buffer; nullptr if it cannot. Valid until the next
-// conversion or dib_converter_free.
+// Bytes of the block a DIB of this picture is converted into; 0 if it cannot be converted.
+size_t dib_block_bytes(const AVFrame* frame);
+// Converts the picture into `block` (av_malloc'ed, at least dib_block_bytes(frame) bytes), using
+// the converter's scaler; the DIB's header is inside the block. nullptr if it cannot.
+const bitmap_info_header* frame_to_dib_in(dib_converter* converter, const AVFrame* frame,
+                                          uint8_t* block, size_t capacity);
+// Converts the picture into the converter's own buffer; nullptr if it cannot. Valid until the
+// next conversion or dib_converter_free.
 const bitmap_info_header* frame_to_dib(dib_converter* converter, const AVFrame* frame);
 void dib_converter_free(dib_converter* converter);

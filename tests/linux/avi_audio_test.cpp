@@ -80,6 +80,33 @@ TEST_F(AviAudio, OddSizedReadsAcrossPacketsContinueExactly)
     EXPECT_EQ(read_and_check(audio, at + 10, 100), 100);
 }
 
+TEST_F(AviAudio, StepsBackOverManySlicesStayExact)
+{
+    // Longer than the reader keeps in memory, so stepping back crosses what it holds.
+    const int32_t frames = 1200;
+    test_avi_options o;
+    o.width = 4;
+    o.height = 4;
+    o.frames = frames;
+    o.audio_chunk = 1000;
+    open_clip c(clip("a.avi", o));
+    avi_stream* audio = c.find(stream_type_audio);
+    ASSERT_NE(audio, nullptr);
+    for (int32_t frame = 0; frame < frames; frame++)
+        ASSERT_EQ(read_and_check(audio, frame * slice_samples, slice_samples), slice_samples)
+            << "forward, frame " << frame;
+    for (int32_t frame = frames - 1; frame >= 0; frame--)
+        ASSERT_EQ(read_and_check(audio, frame * slice_samples, slice_samples), slice_samples)
+            << "back, frame " << frame;
+    // Back and forth around one place, a jump ahead, a jump back, and a read larger than
+    // what is kept.
+    for (int32_t frame : {600, 601, 600, 599, 600, 601, 602, 900, 899, 100, 99, 101})
+        ASSERT_EQ(read_and_check(audio, frame * slice_samples, slice_samples), slice_samples)
+            << "frame " << frame;
+    EXPECT_EQ(read_and_check(audio, 5000, 700000), 700000);
+    EXPECT_EQ(read_and_check(audio, 4000, slice_samples), slice_samples);
+}
+
 TEST_F(AviAudio, ReadIsBoundedByTheBufferAndArguments)
 {
     test_avi_options o;

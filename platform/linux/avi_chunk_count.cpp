@@ -1,0 +1,171 @@
+#include "platform/linux/avi_chunk_count.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// OpenDML files continue in further RIFF parts of up to 1 GB each.
+constexpr int max_riff_parts = 4096;
+// "rec " lists group chunks; they are not expected to nest, but may.
+constexpr int max_list_depth = 4;
+constexpr size_t index_block_entries = 4096;
+
+constexpr uint32_t tag(const char (&s)[5])
+{
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+uint32_t u32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+struct file_bytes {
+    int fd;
+    uint64_t size;
+
+    // Exactly n bytes at `at`; false if the file has fewer.
+    bool read(uint64_t at, void* buffer, size_t n) const
+    {
+        if (at > size || n > size - at)
+            return false;
+        auto* p = static_cast<uint8_t*>(buffer);
+        while (n > 0) {
+            const ssize_t got = pread(fd, p, n, off_t(at));
+            if (got <= 0)
+                return false;
+            p += got;
+            at += uint64_t(got);
+            n -= size_t(got);
+        }
+        return true;
+    }
+};
+
+struct byte_range {
+    uint64_t begin, end;
+};
+
+// The stream number of a chunk that carries a stream's data ("NNdb", "NNdc", "NNwb", ...), or
+// -1. Palette changes ("NNpc") carry no frame.
+int stream_of(uint32_t id)
+{
+    const int hi = int(id & 0xff) - '0';
+    const int lo = int((id >> 8) & 0xff) - '0';
+    if (hi < 0 || hi > 9 || lo < 0 || lo > 9 || id >> 16 == (uint32_t('p') | uint32_t('c') << 8))
+        return -1;
+    return hi * 10 + lo;
+}
+
+void count_one(uint32_t id, avi_chunk_counts* out)
+{
+    const int stream = stream_of(id);
+    if (stream >= 0 && out->chunks[stream] < UINT32_MAX)
+        out->chunks[stream]++;
+}
+
+// Counts the whole data chunks of a chunk sequence; a chunk cut off by the end of the range (a
+// file cut short) holds no whole frame.
+void count_chunks(const file_bytes& f, byte_range r, int depth, avi_chunk_counts* out)
+{
+    uint64_t at = r.begin;
+    uint8_t h[12];
+    while (at + 8 <= r.end && f.read(at, h, 8)) {
+        const uint32_t id = u32(h);
+        const uint64_t size = u32(h + 4);
+        const uint64_t end = at + 8 + size;
+        if (id == tag("LIST")) {
+            if (depth < max_list_depth && size >= 4 && f.read(at + 8, h + 8, 4) &&
+                u32(h + 8) == tag("rec "))
+                count_chunks(f, {at + 12, std::min(end, r.end)}, depth + 1, out);
+        } else if (end <= r.end) {
+            count_one(id, out);
+        }
+        at = end + (size & 1);
+    }
+}
+
+// Counts the data entries of an idx1 index: 16 bytes each, the chunk id first.
+void count_index(const file_bytes& f, byte_range r, avi_chunk_counts* out)
+{
+    std::vector<uint8_t> block(16 * index_block_entries);
+    for (uint64_t at = r.begin; at + 16 <= r.end;) {
+        const size_t entries = size_t(std::min<uint64_t>((r.end - at) / 16, index_block_entries));
+        if (!f.read(at, block.data(), entries * 16))
+            return;
+        for (size_t i = 0; i < entries; i++)
+            count_one(u32(&block[i * 16]), out);
+        at += entries * 16;
+    }
+}
+
+bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out)
+{
+    std::vector<byte_range> movies;
+    byte_range index{0, 0};
+    bool has_index = false;
+    bool extended = false;  // OpenDML: idx1, if any, covers the first part only
+
+    uint64_t part = 0;
+    for (int n = 0; n < max_riff_parts; n++) {
+        uint8_t h[12];
+        if (!f.read(part, h, 12) || u32(h) != tag("RIFF") ||
+            u32(h + 8) != (n == 0 ? tag("AVI ") : tag("AVIX")))
+            break;
+        const uint64_t size = u32(h + 4);
+        const uint64_t part_end = std::min(part + 8 + size, f.size);
+        extended = extended || n > 0;
+        for (uint64_t at = part + 12; at + 8 <= part_end && f.read(at, h, 8);) {
+            const uint32_t id = u32(h);
+            const uint64_t chunk = u32(h + 4);
+            const uint64_t end = std::min(at + 8 + chunk, part_end);
+            if (id == tag("LIST") && chunk >= 4 && f.read(at + 8, h + 8, 4) &&
+                u32(h + 8) == tag("movi"))
+                movies.push_back({at + 12, end});
+            else if (id == tag("idx1") && n == 0 && !has_index) {
+                index = {at + 8, end};
+                has_index = true;
+            }
+            at += 8 + chunk + (chunk & 1);
+        }
+        part += 8 + size + (size & 1);
+    }
+    if (movies.empty())
+        return false;
+    if (has_index && !extended && !walk) {
+        count_index(f, index, out);
+        out->from_index = true;
+    } else {
+        for (const byte_range& movie : movies)
+            count_chunks(f, movie, 0, out);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool count_avi_chunks(const char* path, avi_chunk_counts* out, bool walk)
+{
+    *out = avi_chunk_counts{};
+    if (!path)
+        return false;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool counted = false;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        counted = count_file(file_bytes{fd, uint64_t(st.st_size)}, walk, out);
+        if (!counted)
+            *out = avi_chunk_counts{};
+        out->file_bytes = uint64_t(st.st_size);
+    }
+    close(fd);
+    return counted;
+}

@@ -1,0 +1,428 @@
+#include "platform/linux/cached_frames.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/linux/ffmpeg_input.h"
+#include "platform/linux/frame_cache.h"
+#include "platform/linux/frame_decoder.h"
+#include "platform/linux/frame_to_dib.h"
+
+extern "C" {
+#include <libavutil/mem.h>
+}
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+// The caller counts as away once it has made no request for this long: a walk without display
+// asks for the next frame well within it, playback with sound well after.
+constexpr auto caller_idle = std::chrono::milliseconds(2);
+// In a pause of playback (a frame's sound, 33 ms) one block is readied, as many as there is room
+// for once the pause lasts (a dialog): the sound of the next frame is never put at risk.
+constexpr auto caller_paused = std::chrono::milliseconds(60);
+// Below this many pictures in the budget the cache keeps no frames ahead of need: one is lent,
+// one being converted, and the rest would be too few to be worth a second decoder.
+constexpr int min_prefetch_pictures = 8;
+// One codec thread for each decoder: frame threads made the walk slower on two cores, where the
+// worker and the display thread want the other one.
+constexpr int decoder_threads = 1;
+
+// A run of frames to decode in order and convert into the cache.
+struct fill_job {
+    int64_t from = 0;
+    int64_t to = -1;
+    int64_t done = -1;       // the last frame dealt with
+    uint64_t generation = 0; // a new number cancels the run in progress
+    bool active = false;
+};
+
+// What decodes and converts on one thread: the caller's own, or the worker's.
+struct frame_reader {
+    video_frames frames;
+    dib_converter converter;
+};
+
+}  // namespace
+
+struct cached_frames {
+    std::string path;
+    int stream = -1;
+    int64_t limit = 0;
+
+    frame_reader own;  // the caller's thread only
+
+    std::mutex lock;
+    std::condition_variable changed;
+    // Under `lock`:
+    frame_cache cache;
+    size_t picture_bytes = 0;  // block size of the pictures seen so far
+    bool prefetch = true;
+    fill_job job;
+    bool worker_started = false;
+    bool worker_failed = false;  // the worker's decoder would not open: no fills
+    bool pool_failed = false;    // memory ran out: the cache stays as big as it is
+    bool stop = false;
+    cached_frames_stats stats{};
+    bool in_request = false;            // the caller is inside cached_frames_get
+    clock_type::time_point last_return;  // when it last came out
+    uint64_t requests = 0;              // calls of cached_frames_get so far
+    uint64_t grown_after = ~uint64_t(0);  // the count of calls when the last block was readied
+
+    std::thread worker;
+};
+
+namespace {
+
+using guard = std::unique_lock<std::mutex>;
+
+bool open_reader(frame_reader* r, const cached_frames* f, int threads)
+{
+    AVFormatContext* input = open_avi_input(f->path.c_str(), false);
+    return input && video_frames_open(&r->frames, input, f->stream, f->limit, threads);
+}
+
+void close_reader(frame_reader* r)
+{
+    video_frames_close(&r->frames);
+    dib_converter_free(&r->converter);
+}
+
+int pictures_in_budget(const cached_frames* f)
+{
+    return f->picture_bytes ? frame_cache_capacity(&f->cache, f->picture_bytes) : 0;
+}
+
+// Decodes frame `index` with `r` (outside the lock) and caches its picture unless it is there;
+// returns the slot answering it, or -1. A frame decoded ahead of need never pushes out a picture
+// nearer the position than itself; only the worker takes new memory (see grow_pool).
+int decode_into_cache(cached_frames* f, frame_reader* r, int64_t index, bool ahead_of_need,
+                      guard& held)
+{
+    held.unlock();
+    int64_t pts = -1;
+    const AVFrame* frame = video_frames_decode(&r->frames, index, &pts);
+    const size_t bytes = frame ? dib_block_bytes(frame) : 0;
+    held.lock();
+    if (bytes == 0)
+        return -1;
+    int slot = frame_cache_find(&f->cache, index);
+    if (slot >= 0)
+        return slot;
+    // A dropped frame shows the picture before it: one conversion serves them all.
+    slot = frame_cache_find_picture(&f->cache, pts);
+    if (slot >= 0) {
+        frame_cache_extend(&f->cache, slot, index);
+        return slot;
+    }
+    f->picture_bytes = bytes;
+    const bool in_worker = r != &f->own;
+    slot = frame_cache_reserve(&f->cache, index, bytes, in_worker, ahead_of_need);
+    if (slot < 0)
+        return -1;
+    uint8_t* block = f->cache.slots[size_t(slot)].block;
+    const size_t capacity = f->cache.slots[size_t(slot)].capacity;
+    held.unlock();
+    const bitmap_info_header* picture = frame_to_dib_in(&r->converter, frame, block, capacity);
+    held.lock();
+    if (!picture) {
+        frame_cache_abandon(&f->cache, slot);
+        return -1;
+    }
+    frame_cache_publish(&f->cache, slot, picture, pts, index);
+    return slot;
+}
+
+// Decodes job.from..job.to in order into the cache, stopping when the job is replaced.
+void run_fill(cached_frames* f, frame_reader* r, guard& held)
+{
+    const uint64_t generation = f->job.generation;
+    for (int64_t k = f->job.from; k <= f->job.to; k++) {
+        if (f->stop || f->job.generation != generation)
+            return;
+        if (frame_cache_find(&f->cache, k) < 0) {
+            const int slot = decode_into_cache(f, r, k, true, held);
+            if (f->stop || f->job.generation != generation)
+                return;
+            // Going forward, every later frame lies farther away still.
+            if (slot < 0 && k > f->cache.position)
+                f->job.to = k;
+        }
+        f->job.done = k;
+        f->changed.notify_all();
+    }
+}
+
+// Blocks the worker makes ready: enough for the budget, or for the whole clip if it is smaller.
+int64_t pool_target(const cached_frames* f)
+{
+    const int64_t fit = pictures_in_budget(f);
+    return f->limit > 0 ? std::min(fit, f->limit + 1) : fit;
+}
+
+bool wants_block(const cached_frames* f)
+{
+    return !f->pool_failed && f->cache.blocks < pool_target(f) &&
+           frame_cache_has_room(&f->cache, f->picture_bytes);
+}
+
+// Fresh memory is slow to touch the first time (the kernel maps and clears every page: 3 ms for
+// a 640x480 picture on a virtual machine). The worker does that for the cache's blocks while the
+// caller is away (playing a frame's sound, waiting for a dialog), so that requests only reuse
+// blocks and a walk as fast as the decoder goes never shares the processor with it; the cache
+// holds fewer pictures meanwhile. One block a frame during playback keeps every frame played.
+void grow_pool(cached_frames* f, guard& held)
+{
+    const size_t bytes = f->picture_bytes;
+    held.unlock();
+    uint8_t* block = static_cast<uint8_t*>(av_malloc(bytes));
+    if (block)
+        std::memset(block, 0, bytes);
+    held.lock();
+    if (!block)
+        f->pool_failed = true;
+    else if (!frame_cache_adopt(&f->cache, block, bytes))
+        av_free(block);
+    if (!wants_block(f))
+        f->changed.notify_all();
+}
+
+// Waits for something to do; true when it is a fill, false when it is memory to ready.
+bool wait_for_work(cached_frames* f, guard& held)
+{
+    for (;;) {
+        if (f->stop || f->job.active)
+            return true;
+        if (!wants_block(f)) {
+            f->changed.wait(held);
+        } else if (f->in_request) {
+            f->changed.wait(held);  // the request's end wakes us
+        } else {
+            const bool first_in_pause = f->grown_after != f->requests;
+            const auto ready = f->last_return + (first_in_pause ? caller_idle : caller_paused);
+            if (clock_type::now() >= ready) {
+                f->grown_after = f->requests;
+                return false;
+            }
+            f->changed.wait_until(held, ready);
+        }
+    }
+}
+
+void worker_main(cached_frames* f)
+{
+    frame_reader reader;
+    bool reader_open = false;
+    guard held(f->lock);
+    for (;;) {
+        if (!wait_for_work(f, held)) {
+            grow_pool(f, held);
+            continue;
+        }
+        if (f->stop)
+            break;
+        if (!reader_open) {
+            // The fills' own demuxer and decoder, opened on the first fill.
+            held.unlock();
+            reader_open = open_reader(&reader, f, decoder_threads);
+            held.lock();
+            f->worker_failed = !reader_open;
+        }
+        if (reader_open) {
+            f->stats.prefetches++;
+            run_fill(f, &reader, held);
+        }
+        f->job.active = false;
+        f->changed.notify_all();
+    }
+    f->job.active = false;
+    f->changed.notify_all();
+    held.unlock();
+    close_reader(&reader);
+}
+
+void start_worker(cached_frames* f)
+{
+    if (!f->worker_started) {
+        f->worker_started = true;
+        f->worker = std::thread(worker_main, f);
+    }
+    f->changed.notify_all();
+}
+
+void start_fill(cached_frames* f, int64_t from, int64_t to)
+{
+    f->job.from = from;
+    f->job.to = to;
+    f->job.done = from - 1;
+    f->job.generation++;
+    f->job.active = true;
+    start_worker(f);
+}
+
+// After frame `index` was given, coming from frame `previous`: if the frames cached next to it
+// are running out in the direction the user is going, has the worker fill in the next ones. A
+// walk forward needs none: the caller's decoder goes on from where it stands.
+void plan_fill(cached_frames* f, int64_t index, int64_t previous)
+{
+    const int pictures = pictures_in_budget(f);
+    if (!f->prefetch || f->worker_failed || f->job.active || pictures < min_prefetch_pictures ||
+        index == previous)
+        return;
+    const int64_t half = pictures / 2;
+    const int64_t low = pictures / 4;
+
+    if (index < previous) {
+        const int64_t behind = frame_cache_run(&f->cache, index, -1, half);
+        const int64_t start = index - behind;  // the first frame of the cached run
+        if (behind < low && start > 0)
+            start_fill(f, std::max<int64_t>(0, start - (half - behind)), start - 1);
+        return;
+    }
+    const int64_t ahead = frame_cache_run(&f->cache, index, +1, half);
+    const int64_t next = index + ahead + 1;
+    // Going forward from where the caller's decoder stands costs one decode a frame: no fill.
+    if (ahead < low && f->limit > 0 && next < f->limit &&
+        !video_frames_can_decode_on(&f->own.frames, next))
+        start_fill(f, next, std::min(f->limit - 1, next + (half - ahead) - 1));
+}
+
+// True while the worker's fill will still bring frame `index`.
+bool fill_brings(const cached_frames* f, int64_t index)
+{
+    return f->job.active && !f->worker_failed && f->job.from <= index && index <= f->job.to &&
+           f->job.done < index;
+}
+
+// Without the worker, a frame behind the caller's decoder that is not cached costs a decode from
+// its keyframe: the frames before it are decoded and kept in the same pass, so that the steps
+// back that follow find them cached.
+void fill_before(cached_frames* f, int64_t index, guard& held)
+{
+    const int pictures = pictures_in_budget(f);
+    if ((f->prefetch && !f->worker_failed) || pictures < min_prefetch_pictures ||
+        index > f->own.frames.last_pts || video_frames_can_decode_on(&f->own.frames, index))
+        return;
+    const int64_t from = std::max<int64_t>(0, index - pictures / 2 + 1);
+    for (int64_t k = from; k < index; k++) {
+        if (frame_cache_find(&f->cache, k) < 0 && !fill_brings(f, k)) {
+            f->stats.decodes++;
+            decode_into_cache(f, &f->own, k, true, held);
+        }
+    }
+}
+
+}  // namespace
+
+cached_frames* cached_frames_open(const char* path, int stream, int64_t frames)
+{
+    keep_freed_memory();
+    cached_frames* f = new cached_frames;
+    f->path = path;
+    f->stream = stream;
+    f->limit = frames;
+    if (!open_reader(&f->own, f, decoder_threads)) {
+        close_reader(&f->own);
+        delete f;
+        return nullptr;
+    }
+    frame_cache_init(&f->cache, frame_cache_default_budget, frames);
+    return f;
+}
+
+namespace {
+
+const bitmap_info_header* get_frame(cached_frames* f, int64_t index, guard& held)
+{
+    f->cache.lent = -1;  // the picture given last may go from now on
+    if (index < 0 || (f->limit > 0 && index >= f->limit))
+        return nullptr;
+    const int64_t previous = f->cache.position;
+    f->cache.position = index;
+
+    int slot = frame_cache_find(&f->cache, index);
+    if (slot < 0 && fill_brings(f, index)) {
+        f->stats.waits++;
+        f->changed.wait(held, [&] {
+            return frame_cache_find(&f->cache, index) >= 0 || !fill_brings(f, index);
+        });
+        slot = frame_cache_find(&f->cache, index);
+    }
+    if (slot < 0) {
+        fill_before(f, index, held);
+        f->stats.decodes++;
+        slot = decode_into_cache(f, &f->own, index, false, held);
+    }
+    if (slot < 0)
+        return nullptr;
+    f->cache.lent = slot;
+    plan_fill(f, index, previous);
+    return f->cache.slots[size_t(slot)].picture;
+}
+
+}  // namespace
+
+const bitmap_info_header* cached_frames_get(cached_frames* f, int64_t index)
+{
+    guard held(f->lock);
+    f->in_request = true;
+    f->requests++;
+    const bitmap_info_header* picture = get_frame(f, index, held);
+    f->in_request = false;
+    f->last_return = clock_type::now();
+    if (wants_block(f))
+        start_worker(f);  // and wakes it
+    return picture;
+}
+
+void cached_frames_close(cached_frames* f)
+{
+    if (!f)
+        return;
+    {
+        guard held(f->lock);
+        f->stop = true;
+        f->changed.notify_all();
+    }
+    if (f->worker.joinable())
+        f->worker.join();
+    close_reader(&f->own);
+    frame_cache_free(&f->cache);
+    delete f;
+}
+
+void cached_frames_configure(cached_frames* f, int64_t budget, bool prefetch)
+{
+    guard held(f->lock);
+    f->job.generation++;
+    f->changed.wait(held, [f] { return !f->job.active; });
+    f->prefetch = prefetch;
+    frame_cache_clear(&f->cache);
+    f->cache.budget = std::max<int64_t>(budget, 0);
+}
+
+void cached_frames_settle(cached_frames* f)
+{
+    guard held(f->lock);
+    f->changed.wait(held,
+                    [f] { return !f->job.active && (!f->worker_started || !wants_block(f)); });
+}
+
+cached_frames_stats cached_frames_get_stats(cached_frames* f)
+{
+    guard held(f->lock);
+    cached_frames_stats s = f->stats;
+    s.budget = f->cache.budget;
+    s.bytes = f->cache.bytes;
+    s.conversions = f->cache.conversions;
+    s.pictures = 0;
+    for (const cache_slot& slot : f->cache.slots)
+        s.pictures += slot.first >= 0;
+    return s;
+}

@@ -1,0 +1,39 @@
+// The frames of one video stream as packed DIBs, each decoded and converted once and then kept
+// in a bounded cache, so that going back over frames already seen costs no decoding. When the
+// user steps back towards the start of what is cached, a worker thread with its own demuxer and
+// decoder fills in the frames before it (and after it, once stepping forward again outruns what
+// is kept), so that stepping back is as quick as stepping forward at any keyframe distance. The
+// same worker readies the cache's memory while the caller is away between requests.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/dib.h"
+
+struct cached_frames;
+
+struct cached_frames_stats {
+    int64_t budget;        // bytes the cache may hold
+    int64_t bytes;         // bytes it holds
+    int64_t pictures;      // pictures it holds
+    int64_t conversions;   // pictures converted, ever
+    int64_t decodes;       // frames the caller's requests decoded
+    int64_t prefetches;    // fills the worker ran
+    int64_t waits;         // requests that waited for the worker
+};
+
+// Opens a decoder for stream `stream` of the AVI file at `path`, holding about `frames` frames;
+// nullptr if none can be opened.
+cached_frames* cached_frames_open(const char* path, int stream, int64_t frames);
+// Frame `index`, valid until the next call on `f`; nullptr if it does not exist or cannot be
+// decoded.
+const bitmap_info_header* cached_frames_get(cached_frames* f, int64_t index);
+// Ends the worker and frees everything.
+void cached_frames_close(cached_frames* f);
+
+// Empties the cache and sets its byte budget and whether the worker fills ahead of need; without
+// it, a step back beyond the cache decodes a batch of frames before it at that moment.
+void cached_frames_configure(cached_frames* f, int64_t budget, bool prefetch);
+// Returns once the worker has no fill in progress.
+void cached_frames_settle(cached_frames* f);
+cached_frames_stats cached_frames_get_stats(cached_frames* f);
