@@ -92,8 +92,9 @@ void play_avi(const char* path)
 
     state.decoder = avi_frame_open(video->stream);
     print(report_video(video->info));
-    state.h = video->info.frame.bottom - video->info.frame.top;
-    state.w = video->info.frame.right - video->info.frame.left;
+    // 32-bit differences that wrap, as the stored numbers do: a hostile rectangle cannot overflow.
+    state.h = int32_t(uint32_t(video->info.frame.bottom) - uint32_t(video->info.frame.top));
+    state.w = int32_t(uint32_t(video->info.frame.right) - uint32_t(video->info.frame.left));
     print(report_size(state.h, state.w));
     print(audio ? report_audio(audio->info) : std::string(text_no_audio));
     if (!state.decoder)

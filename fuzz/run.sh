@@ -1,0 +1,62 @@
+#!/bin/bash
+# Fuzzes the AVI file service: builds the target (fuzz/build.sh) and the seed corpus
+# (fuzz/make_seeds.sh) when missing, then runs libFuzzer for a time or a number of inputs.
+# Inputs that add coverage collect in <build>/corpus; a crash, leak, timeout or excess memory
+# is written to <build>/findings/ and fails the run.
+#
+#   fuzz/run.sh --seconds 60           the CI run
+#   fuzz/run.sh --runs 1000000         the long run (about 1.5 hours on one core)
+#   fuzz/run.sh ... --jobs 2           that many fuzzing processes (libFuzzer's fork mode)
+#   fuzz/run.sh --replay FILE...       runs the target once on each file (a finding, a clip)
+# Environment: BUILD_DIR (default build-fuzz/).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build-fuzz}
+export BUILD_DIR=$build
+
+seconds=
+runs=
+jobs=1
+replay=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --seconds) seconds=$2; shift 2 ;;
+        --runs) runs=$2; shift 2 ;;
+        --jobs) jobs=$2; shift 2 ;;
+        --replay) shift; replay=("$@"); break ;;
+        *) echo "usage: $0 --seconds N | --runs N [--jobs N] | --replay FILE..." >&2; exit 2 ;;
+    esac
+done
+
+fuzzer=$("$root/fuzz/build.sh")
+if [ ${#replay[@]} -gt 0 ]; then
+    exec "$fuzzer" -rss_limit_mb=2048 "${replay[@]}"
+fi
+[ -n "$seconds$runs" ] || { echo "$0: give --seconds or --runs" >&2; exit 2; }
+
+seeds=$build/seeds
+corpus=$build/corpus
+findings=$build/findings
+if [ ! -d "$seeds" ] || [ -z "$(ls -A "$seeds")" ]; then
+    "$root/fuzz/make_seeds.sh" --make-avi "$build/tests/make_test_avi" --out "$seeds"
+fi
+mkdir -p "$corpus" "$findings"
+
+# Seeds stay small, and so do the inputs; a single input gets 20 s and 2 GB.
+options=(-max_len=65536 -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$findings/"
+         -print_final_stats=1)
+[ -n "$seconds" ] && options+=(-max_total_time="$seconds")
+[ -n "$runs" ] && options+=(-runs="$runs")
+[ "$jobs" -gt 1 ] && options+=(-fork="$jobs")
+
+started=$(date +%s)
+status=0
+"$fuzzer" "${options[@]}" "$corpus" "$seeds" || status=$?
+echo "fuzz/run.sh: status $status after $(( $(date +%s) - started )) s;" \
+     "corpus $(ls "$corpus" | wc -l) inputs"
+if [ -n "$(ls -A "$findings")" ]; then
+    echo "fuzz/run.sh: findings in $findings:" >&2
+    ls -l "$findings" >&2
+    exit 1
+fi
+exit $status
