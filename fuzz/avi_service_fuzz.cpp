@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/avi_file.h"
+#include "platform/linux/avi_frame_cache.h"
 #include "platform/linux/avi_headers.h"
 
 namespace {
@@ -21,6 +22,10 @@ constexpr uint32_t max_streams = 8;
 constexpr int32_t frames_walked = 10;
 constexpr int32_t slice_bytes = 2134;
 constexpr int32_t samples_per_frame = slice_bytes / 2;
+// The frame cache's worker fills ahead of a step back by as many frames as its budget holds:
+// with the default budget a small picture means the whole clip, every input. A small budget
+// reaches the same fills, evictions and its two-picture minimum in a few frames.
+constexpr int64_t cache_budget = 256 << 10;
 
 std::string scratch_dir;
 std::string scratch_file;
@@ -78,6 +83,7 @@ void walk_video(avi_stream* stream, const avi_stream_info& info)
     avi_frame_decoder* decoder = avi_frame_open(stream);
     if (!decoder)
         return;
+    cached_frames_configure(avi_frame_cache(decoder), cache_budget, true);
     const int32_t length = int32_t(info.length > uint32_t(INT32_MAX) ? INT32_MAX : info.length);
     const int32_t walked = length < frames_walked ? length : frames_walked;
     // Forward, as continuous play does; back again, as stepping does; then the far end.

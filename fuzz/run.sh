@@ -1,11 +1,12 @@
 #!/bin/bash
 # Fuzzes the AVI file service: builds the target (fuzz/build.sh) and the seed corpus
-# (fuzz/make_seeds.sh) when missing, then runs libFuzzer for a time or a number of inputs.
-# Inputs that add coverage collect in <build>/corpus; a crash, leak, timeout or excess memory
-# is written to <build>/findings/ and fails the run.
+# (fuzz/make_seeds.sh) when missing, then runs libFuzzer for a time or a number of inputs,
+# starting with the seeds and the inputs of earlier findings (fuzz/regressions/). Inputs that add
+# coverage collect in <build>/corpus; a crash, leak, timeout, input slower than 10 s or excess
+# memory is written to <build>/findings/ and fails the run.
 #
 #   fuzz/run.sh --seconds 60           the CI run
-#   fuzz/run.sh --runs 1000000         the long run (about 1.5 hours on one core)
+#   fuzz/run.sh --runs 1000000         the long run (see docs/robustness.md for its time)
 #   fuzz/run.sh ... --jobs 2           that many fuzzing processes (libFuzzer's fork mode)
 #   fuzz/run.sh --replay FILE...       runs the target once on each file (a finding, a clip)
 # Environment: BUILD_DIR (default build-fuzz/).
@@ -46,17 +47,28 @@ mkdir -p "$corpus" "$findings"
 options=(-max_len=65536 -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$findings/"
          -print_final_stats=1)
 [ -n "$seconds" ] && options+=(-max_total_time="$seconds")
-[ -n "$runs" ] && options+=(-runs="$runs")
 [ "$jobs" -gt 1 ] && options+=(-fork="$jobs")
+if [ -n "$runs" ]; then
+    # Inputs that start the frame cache's worker thread trigger a leak check after them, whose
+    # cost grows with the heap: a long run checks for leaks once per corpus input at the end.
+    options+=(-runs="$runs" -detect_leaks=0)
+fi
 
 started=$(date +%s)
+marker=$(mktemp)
+trap 'rm -f "$marker"' EXIT
 status=0
-"$fuzzer" "${options[@]}" "$corpus" "$seeds" || status=$?
+"$fuzzer" "${options[@]}" "$corpus" "$seeds" "$root/fuzz/regressions" || status=$?
+if [ $status = 0 ] && [ -n "$runs" ]; then
+    "$fuzzer" -runs=0 -rss_limit_mb=2048 -timeout=20 -artifact_prefix="$findings/" "$corpus" ||
+        status=$?
+fi
 echo "fuzz/run.sh: status $status after $(( $(date +%s) - started )) s;" \
      "corpus $(ls "$corpus" | wc -l) inputs"
-if [ -n "$(ls -A "$findings")" ]; then
-    echo "fuzz/run.sh: findings in $findings:" >&2
-    ls -l "$findings" >&2
+found=$(find "$findings" -type f -newer "$marker")
+if [ -n "$found" ]; then
+    echo "fuzz/run.sh: findings:" >&2
+    ls -l $found >&2
     exit 1
 fi
 exit $status

@@ -6,7 +6,18 @@
 
 namespace {
 
+// Nothing larger than the window can show (256 MB of 32-bit pixels) is decoded; and no more
+// than four times what the stream declares, unless that is below 4K: a damaged or hostile packet
+// can declare a picture of any size, and each such packet costs the codec a zeroed picture.
 constexpr int64_t max_picture_pixels = int64_t(64) << 20;
+constexpr int64_t undeclared_picture_pixels = int64_t(16) << 20;
+
+int64_t picture_pixel_limit(const AVCodecParameters* par)
+{
+    const int64_t declared = int64_t(std::max(par->width, 0)) * std::max(par->height, 0);
+    return std::clamp<int64_t>(4 * std::min(declared, max_picture_pixels),
+                               undeclared_picture_pixels, max_picture_pixels);
+}
 
 void drop_frames(video_frames* v)
 {
@@ -69,11 +80,25 @@ int pull_frame(video_frames* v, AVFrame* into, int64_t* pts)
         }
         // An empty chunk is a dropped frame: the picture before it stands; to the codec an empty
         // packet would mean the end of the stream.
-        if (v->packet->stream_index == v->stream && v->packet->size > 0)
+        const bool ours = v->packet->stream_index == v->stream;
+        const int64_t position = ours ? v->packet->dts : AV_NOPTS_VALUE;
+        if (ours && v->packet->size > 0)
             avcodec_send_packet(v->codec, v->packet);
         av_packet_unref(v->packet);
+        // Far enough past the frame wanted: what the codec still holds comes out on the next call.
+        if (position != AV_NOPTS_VALUE && position > v->read_limit)
+            return 0;
     }
     return 0;
+}
+
+// How far past a frame's position its picture can still come out: the codec's reordering and
+// frame threads hold some packets back.
+int64_t read_slack(const video_frames* v)
+{
+    const bool frame_threads = v->codec->active_thread_type & FF_THREAD_FRAME;
+    return 8 + v->reorder_delay + v->codec->has_b_frames +
+           (frame_threads ? v->codec->thread_count : 0);
 }
 
 // True when decoding on from the current position reaches `index` no slower than seeking.
@@ -105,8 +130,10 @@ void measure_reorder_delay(video_frames* v)
         return;
     const int64_t key_position = v->seek_key;
     int64_t first = 0;
+    v->read_limit = key_position + read_slack(v);
     if (pull_frame(v, v->pending, &first) == 1)
         v->reorder_delay = std::clamp<int64_t>(first - key_position, 0, v->codec->has_b_frames);
+    v->read_limit = INT64_MAX;
     av_frame_unref(v->pending);
     v->positioned = false;
 }
@@ -114,6 +141,7 @@ void measure_reorder_delay(video_frames* v)
 // Decodes on until `held` is the picture for frame `index`; false if the stream does not give it.
 bool decode_up_to(video_frames* v, int64_t index)
 {
+    v->read_limit = index + read_slack(v);
     for (;;) {
         if (v->has_pending) {
             if (v->pending_pts > index)
@@ -157,9 +185,7 @@ bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int6
     }
     v->codec->pkt_timebase = input->streams[stream]->time_base;
     v->codec->thread_count = threads;
-    // A damaged or hostile header can declare pictures of gigabytes; nothing larger than the
-    // window can show (256 MB of 32-bit pixels) is decoded.
-    v->codec->max_pixels = max_picture_pixels;
+    v->codec->max_pixels = picture_pixel_limit(par);
     if (avcodec_open2(v->codec, decoder, nullptr) < 0) {
         video_frames_close(v);
         return false;

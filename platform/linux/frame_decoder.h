@@ -32,6 +32,9 @@ struct video_frames {
     int64_t seek_key = 0;      // decoding position of the keyframe last sought
     int64_t last_pts = -1;     // the newest frame pulled
     bool input_done = false;   // the demuxer is exhausted and the codec was told so
+    // Decoding position past which a request stops reading: a frame that never comes out of a
+    // damaged stream is not looked for all the way to its end, again for every frame after it.
+    int64_t read_limit = INT64_MAX;
 };
 
 // Takes ownership of `input` (also on failure) and prepares decoding of its stream `stream` with

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/linux/avi_chunk_count.h"
+#include "platform/linux/ffmpeg_input.h"
+#include "platform/linux/frame_decoder.h"
 #include "tests/linux/avi_test_clips.h"
 
 namespace {
@@ -283,38 +285,132 @@ TEST_F(AviMalformed, AbsurdPictureSizesGetNoDecoder)
     }
 }
 
-TEST_F(AviMalformed, PicturesLargerThanTheWindowCanShowAreNotDecoded)
+// An MJPEG clip made by the ffmpeg command: `frames` frames of one colour at `size`.
+std::string mjpeg_clip(const std::string& path, const char* size, int frames)
+{
+    const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i color=size=" +
+                            std::string(size) + " -frames:v " + std::to_string(frames) +
+                            " -c:v mjpeg -q:v 31 -an '" + path + "' 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return path;
+}
+
+bytes read_all(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Writes `side` x `side` into every JPEG frame header (SOF0) of the file; returns how many.
+int claim_picture_size(bytes& data, int side)
+{
+    int markers = 0;
+    for (size_t at = 0; at + 9 < data.size(); at++) {
+        if (data[at] == 0xff && data[at + 1] == 0xc0) {
+            put16(data, at + 5, uint16_t(side << 8 | side >> 8));  // height, big-endian
+            put16(data, at + 7, uint16_t(side << 8 | side >> 8));  // width
+            markers++;
+        }
+    }
+    return markers;
+}
+
+TEST_F(AviMalformed, PicturesFarLargerThanDeclaredOrShowableAreNotDecoded)
 {
     if (!have_ffmpeg_cli())
         GTEST_SKIP() << "the ffmpeg command-line tool is not installed";
-    // A tiny MJPEG clip whose frames then claim 16000 x 16000 in their own headers (SOF0):
-    // decoded, each would take a gigabyte.
-    const std::string small = path("small.avi");
-    const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i color=size=16x16 "
-                            "-frames:v 2 -c:v mjpeg -an '" + small + "' 2>&1";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    std::ifstream in(small, std::ios::binary);
-    bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A 16 x 16 clip whose frames then claim 16000 x 16000 (a gigabyte each, more than the window
+    // can show) or 5000 x 5000 (25 Mpixels: showable, but 100000 times what the stream declares).
+    const std::string small = mjpeg_clip(path("small.avi"), "16x16", 2);
     {
         open_clip c(small);
         frame_decoder_handle d(c.streams[0]);
         ASSERT_NE(avi_frame_get(d.d, 0), nullptr) << "the unchanged clip decodes";
     }
-    int markers = 0;
-    for (size_t at = 0; at + 9 < data.size(); at++) {
-        if (data[at] == 0xff && data[at + 1] == 0xc0) {
-            data[at + 5] = 16000 >> 8;  // height, then width, big-endian
-            data[at + 6] = 16000 & 0xff;
-            data[at + 7] = 16000 >> 8;
-            data[at + 8] = 16000 & 0xff;
-            markers++;
-        }
+    for (int side : {16000, 5000}) {
+        SCOPED_TRACE(side);
+        bytes data = read_all(small);
+        ASSERT_EQ(claim_picture_size(data, side), 2);
+        open_clip c(write("claims.avi", data));
+        frame_decoder_handle d(c.streams[0]);
+        for (int32_t k = 0; k < 2; k++)
+            EXPECT_EQ(avi_frame_get(d.d, k), nullptr);
     }
-    ASSERT_EQ(markers, 2);
-    open_clip c(write("claims_16000.avi", data));
+
+    // A real 4800 x 4800 picture (23 Mpixels) decodes when the stream says so, and not when the
+    // stream claims 16 x 16.
+    const std::string large = mjpeg_clip(path("large.avi"), "4800x4800", 1);
+    {
+        open_clip c(large);
+        frame_decoder_handle d(c.streams[0]);
+        const bitmap_info_header* picture = avi_frame_get(d.d, 0);
+        ASSERT_NE(picture, nullptr);
+        EXPECT_EQ(picture->biWidth, 4800);
+    }
+    bytes hiding = read_all(large);
+    const size_t strf = body_of(hiding, "strf", 0);
+    put32(hiding, strf + 4, 16);
+    put32(hiding, strf + 8, 16);
+    open_clip c(write("hiding.avi", hiding));
     frame_decoder_handle d(c.streams[0]);
-    for (int32_t k = 0; k < 2; k++)
-        EXPECT_EQ(avi_frame_get(d.d, k), nullptr);
+    EXPECT_EQ(avi_frame_get(d.d, 0), nullptr);
+}
+
+TEST_F(AviMalformed, DamagedFramesAreNotLookedForToTheEndOfTheFile)
+{
+    // How far a request reads is counted in the video stream's own positions: audio the demuxer
+    // reads along (its positions count samples, a file this short is read as non-interleaved)
+    // does not end a request early.
+    test_avi_options o;
+    o.width = 40;
+    o.height = 30;
+    o.frames = 4;
+    o.audio_samples = 1067;
+    {
+        open_clip c(clip("audio_ahead.avi", o));
+        frame_decoder_handle d(c.streams[0]);
+        for (int32_t k = 0; k < o.frames; k++)
+            EXPECT_TRUE(dib_matches_clip(avi_frame_get(d.d, k), k, o.width, o.height, 24));
+    }
+
+    if (!have_ffmpeg_cli())
+        GTEST_SKIP() << "the ffmpeg command-line tool is not installed";
+    // MPEG-4 with a keyframe every 12 frames; from frame 100 on, every frame's data is zeros.
+    const std::string clean = path("clean.avi");
+    const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=30"
+                            ",noise=alls=40:allf=t -frames:v 600 -c:v mpeg4 -g 12 -an '" + clean +
+                            "' 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    bytes data = read_all(clean);
+    int frame = 0;
+    const size_t end = last_of(data, "idx1");
+    for (size_t at = body_of(data, "movi") - 4; at + 8 <= end;) {
+        const uint32_t size = get32(data, at + 4);
+        if (std::memcmp(&data[at], "LIST", 4) == 0) {
+            at += 12;
+            continue;
+        }
+        if (data[at + 2] == 'd' && frame++ >= 100)
+            std::memset(&data[at + 8], 0, size);
+        at += 8 + size + (size & 1);
+    }
+    ASSERT_EQ(frame, 600);
+    const std::string damaged = write("damaged.avi", data);
+
+    video_frames v;
+    ASSERT_TRUE(video_frames_open(&v, open_avi_input(damaged.c_str(), false), 0, 600, 1));
+    int64_t pts = -1;
+    EXPECT_NE(video_frames_decode(&v, 99, &pts), nullptr);
+    // Stepping back through the damaged part: each frame is looked for near where it is stored,
+    // not on to the end of the file, which would read the damaged part once per step.
+    const int64_t before = v.input->pb->bytes_read;
+    for (int64_t k = 200; k >= 100; k--)
+        EXPECT_EQ(video_frames_decode(&v, k, &pts), nullptr) << k;
+    const int64_t read = v.input->pb->bytes_read - before;
+    // Read through to the end for every step, it is six times the file; looked for nearby, less
+    // than the file once.
+    EXPECT_LT(read, 3 * int64_t(data.size())) << "read " << read << " bytes";
+    video_frames_close(&v);
 }
 
 TEST_F(AviMalformed, AbsurdAudioFormatsReadSafely)
