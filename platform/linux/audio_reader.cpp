@@ -114,8 +114,9 @@ bool audio_reader_open(audio_reader* r, AVFormatContext* input, int stream, uint
         return false;
     }
     // A damaged header's huge blocks do not make the window huge: reads then go past it.
-    r->window.resize(std::clamp<size_t>(size_t(min_window_samples) * sample_bytes, window_bytes,
-                                        max_window_bytes));
+    r->window_size = std::clamp<size_t>(size_t(min_window_samples) * sample_bytes, window_bytes,
+                                        max_window_bytes);
+    r->window = std::make_unique_for_overwrite<uint8_t[]>(r->window_size);
     keep_only_stream(input, stream);
     return true;
 }
@@ -124,7 +125,7 @@ int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, u
 {
     if (first < 0 || max_samples <= 0)
         return 0;
-    const int64_t capacity = int64_t(r->window.size() / r->sample_bytes);
+    const int64_t capacity = int64_t(r->window_size / r->sample_bytes);
     if (max_samples > capacity / 2)
         return read_past_window(r, first, max_samples, buffer);
 
@@ -155,13 +156,13 @@ int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, u
             // Makes room by a quarter at once, never giving up what this read returns.
             const int64_t drop = std::min(std::max(r->window_samples + n - capacity, capacity / 4),
                                           first - r->window_first);
-            std::memmove(r->window.data(), r->window.data() + drop * r->sample_bytes,
+            std::memmove(r->window.get(), r->window.get() + drop * r->sample_bytes,
                          size_t(r->window_samples - drop) * r->sample_bytes);
             r->window_first += drop;
             r->window_samples -= drop;
         }
         const size_t bytes = size_t(n) * r->sample_bytes;
-        std::memcpy(r->window.data() + r->window_samples * r->sample_bytes,
+        std::memcpy(r->window.get() + r->window_samples * r->sample_bytes,
                     r->packet->data + r->offset, bytes);
         r->offset += int(bytes);
         r->next_sample += n;
@@ -171,7 +172,7 @@ int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, u
 
     const int64_t copied = std::clamp<int64_t>(window_end - first, 0, max_samples);
     if (copied > 0)
-        std::memcpy(buffer, r->window.data() + (first - r->window_first) * r->sample_bytes,
+        std::memcpy(buffer, r->window.get() + (first - r->window_first) * r->sample_bytes,
                     size_t(copied) * r->sample_bytes);
     return copied;
 }

@@ -4,7 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <cstddef>
+#include <memory>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -22,8 +23,10 @@ struct audio_reader {
     int64_t next_sample = 0;   // the sample at packet->data + offset
 
     // Samples window_first.. as read, ending at next_sample while positioned; its size is fixed
-    // when the reader opens.
-    std::vector<uint8_t> window;
+    // when the reader opens. Left uninitialised: only the samples read are ever copied out, and
+    // clearing a megabyte for every reader opened was most of the cost of opening one.
+    std::unique_ptr<uint8_t[]> window;
+    size_t window_size = 0;
     int64_t window_first = 0;
     int64_t window_samples = 0;
 };
