@@ -6,11 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-fuzz}
 
-if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a \
-        >/dev/null 2>&1; then
-    echo "fuzz/build.sh: installing clang and its runtime libraries" >&2
-    apt-get install -y clang libclang-rt-dev >&2
-fi
+"$root/tools/install_packages.sh" "$root/tools/build-packages.txt" "$root/tools/fuzz-packages.txt" >&2
 if [ ! -f "$build/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DAVISTEP_FUZZ=ON -DAVISTEP_SANITIZE=address -DBUILD_TESTING=ON >&2
