@@ -7,12 +7,13 @@
 #
 #   fuzz/run.sh --seconds 60           the CI run
 #   fuzz/run.sh --runs 1000000         the long run (see docs/robustness.md for its time)
-#   fuzz/run.sh ... --jobs 2           that many fuzzing processes (libFuzzer's fork mode)
+#   fuzz/run.sh ... --jobs 2           that many fuzzing processes sharing the corpus, each with
+#                                      its share of the runs; logs in <build>/fuzz-N.log
 #   fuzz/run.sh --replay FILE...       runs the target once on each file (a finding, a clip)
 # Environment: BUILD_DIR (default build-fuzz/).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-fuzz}
+build=$(realpath -m "${BUILD_DIR:-$root/build-fuzz}")
 export BUILD_DIR=$build
 
 seconds=
@@ -47,7 +48,12 @@ mkdir -p "$corpus" "$findings"
 options=(-max_len=65536 -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$findings/"
          -print_final_stats=1)
 [ -n "$seconds" ] && options+=(-max_total_time="$seconds")
-[ "$jobs" -gt 1 ] && options+=(-fork="$jobs")
+if [ "$jobs" -gt 1 ]; then
+    # Independent processes rather than libFuzzer's fork mode, whose short-lived jobs spend
+    # much of their time starting and loading the corpus.
+    options+=(-jobs="$jobs" -workers="$jobs")
+    [ -n "$runs" ] && runs=$(( (runs + jobs - 1) / jobs ))
+fi
 if [ -n "$runs" ]; then
     # Inputs that start the frame cache's worker thread trigger a leak check after them, whose
     # cost grows with the heap: a long run checks for leaks once per corpus input at the end.
@@ -58,11 +64,16 @@ started=$(date +%s)
 marker=$(mktemp)
 trap 'rm -f "$marker"' EXIT
 status=0
+cd "$build"
+rm -f fuzz-*.log
 "$fuzzer" "${options[@]}" "$corpus" "$seeds" "$root/fuzz/regressions" || status=$?
 if [ $status = 0 ] && [ -n "$runs" ]; then
     "$fuzzer" -runs=0 -rss_limit_mb=2048 -timeout=20 -artifact_prefix="$findings/" "$corpus" ||
         status=$?
 fi
+for log in fuzz-*.log; do
+    [ -f "$log" ] && echo "$log: $(grep -h '^stat::number_of_executed_units' "$log")"
+done
 echo "fuzz/run.sh: status $status after $(( $(date +%s) - started )) s;" \
      "corpus $(ls "$corpus" | wc -l) inputs"
 found=$(find "$findings" -type f -newer "$marker")

@@ -463,6 +463,23 @@ class Avistep:
         context.x("xdotool", "type", "--delay", "12", path.lstrip("/"))
         time.sleep(0.1)
         context.x("xdotool", "key", "Return")
+        # On a loaded machine the bar can still drop a character: the chooser then stays open on
+        # a path that is not there. The bar is open by now; the path typed again replaces it.
+        for _ in range(2):
+            if self.window_gone(window, 10):
+                return
+            context.focus_and_key(window, "ctrl+l", "ctrl+a")
+            context.x("xdotool", "type", "--delay", "12", path)
+            time.sleep(0.1)
+            context.x("xdotool", "key", "Return")
+
+    def window_gone(self, window, timeout):
+        deadline = time.monotonic() + timeout
+        while window in context.find_windows(name="."):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                return self.process.poll() is not None
+            time.sleep(0.1)
+        return True
 
     def cancel_chooser(self):
         context.focus_and_key(self.chooser(), "Escape")
