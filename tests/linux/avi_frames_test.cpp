@@ -97,6 +97,20 @@ TEST_F(AviFrames, DroppedFramesRepeatThePictureBefore)
     // Reached by a jump rather than in order.
     EXPECT_TRUE(dib_matches_clip(avi_frame_get(d.d, 0), 0, 10, 4, 24));
     EXPECT_TRUE(dib_matches_clip(avi_frame_get(d.d, 4), 2, 10, 4, 24));
+
+    // A run of dropped frames longer than a request reads ahead of the frame it wants.
+    o.frames = 60;
+    o.empty_frames.clear();
+    for (int32_t k = 3; k <= 40; k++)
+        o.empty_frames.push_back(k);
+    open_clip gap(clip("gap.avi", o));
+    frame_decoder_handle g(gap.find(stream_type_video));
+    for (int32_t k = 0; k < o.frames; k++)
+        EXPECT_TRUE(dib_matches_clip(avi_frame_get(g.d, k), k < 3 || k > 40 ? k : 2, 10, 4, 24))
+            << k;
+    for (int32_t k : {35, 20, 50, 38, 1})
+        EXPECT_TRUE(dib_matches_clip(avi_frame_get(g.d, k), k < 3 || k > 40 ? k : 2, 10, 4, 24))
+            << k;
 }
 
 // Pictures of pixel formats no raw clip produces, straight into the converter.
