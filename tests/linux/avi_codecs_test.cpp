@@ -17,14 +17,6 @@ protected:
             GTEST_SKIP() << "the ffmpeg command-line tool is not installed";
     }
 
-    // Runs ffmpeg with `args` writing `name`; returns its path.
-    std::string ffmpeg(const std::string& name, const std::string& args)
-    {
-        const std::string out = path(name);
-        const std::string cmd = "ffmpeg -nostdin -v error -y " + args + " '" + out + "' 2>&1";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        return out;
-    }
     // A moving test picture with fresh noise in every frame, so no two frames are alike.
     std::string test_source(int frames, const char* size = "96x64")
     {

@@ -180,13 +180,9 @@ protected:
     // MPEG-4 with a keyframe every 12 frames and B-frames stored in decoding order.
     std::string gop_clip(int frames)
     {
-        const std::string out = path("gop.avi");
-        const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i "
-                                "testsrc=size=96x64:rate=30,noise=alls=40:allf=t -frames:v " +
-                                std::to_string(frames) +
-                                " -c:v mpeg4 -g 12 -bf 2 -q:v 6 '" + out + "' 2>&1";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        return out;
+        return ffmpeg("gop.avi", "-f lavfi -i testsrc=size=96x64:rate=30,noise=alls=40:allf=t "
+                                 "-frames:v " + std::to_string(frames) +
+                                 " -c:v mpeg4 -g 12 -bf 2 -q:v 6");
     }
 
     // Every frame as a decoder with no room to keep anything decodes it, in order.

@@ -85,6 +85,12 @@ protected:
         return out;
     }
 
+    // An MJPEG clip made by the ffmpeg command: `frames` frames of one colour at `size`.
+    std::string mjpeg_clip(const std::string& name, const char* size, int frames)
+    {
+        return ffmpeg(name, "-f lavfi -i color=size=" + std::string(size) + " -frames:v " +
+                                std::to_string(frames) + " -c:v mjpeg -q:v 31 -an");
+    }
     std::string write(const std::string& name, const bytes& data)
     {
         const std::string p = path(name);
@@ -285,16 +291,6 @@ TEST_F(AviMalformed, AbsurdPictureSizesGetNoDecoder)
     }
 }
 
-// An MJPEG clip made by the ffmpeg command: `frames` frames of one colour at `size`.
-std::string mjpeg_clip(const std::string& path, const char* size, int frames)
-{
-    const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i color=size=" +
-                            std::string(size) + " -frames:v " + std::to_string(frames) +
-                            " -c:v mjpeg -q:v 31 -an '" + path + "' 2>&1";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    return path;
-}
-
 bytes read_all(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -321,7 +317,7 @@ TEST_F(AviMalformed, PicturesFarLargerThanDeclaredOrShowableAreNotDecoded)
         GTEST_SKIP() << "the ffmpeg command-line tool is not installed";
     // A 16 x 16 clip whose frames then claim 16000 x 16000 (a gigabyte each, more than the window
     // can show) or 5000 x 5000 (25 Mpixels: showable, but 100000 times what the stream declares).
-    const std::string small = mjpeg_clip(path("small.avi"), "16x16", 2);
+    const std::string small = mjpeg_clip("small.avi", "16x16", 2);
     {
         open_clip c(small);
         frame_decoder_handle d(c.streams[0]);
@@ -339,7 +335,7 @@ TEST_F(AviMalformed, PicturesFarLargerThanDeclaredOrShowableAreNotDecoded)
 
     // A real 4800 x 4800 picture (23 Mpixels) decodes when the stream says so, and not when the
     // stream claims 16 x 16.
-    const std::string large = mjpeg_clip(path("large.avi"), "4800x4800", 1);
+    const std::string large = mjpeg_clip("large.avi", "4800x4800", 1);
     {
         open_clip c(large);
         frame_decoder_handle d(c.streams[0]);
@@ -376,12 +372,10 @@ TEST_F(AviMalformed, DamagedFramesAreNotLookedForToTheEndOfTheFile)
     if (!have_ffmpeg_cli())
         GTEST_SKIP() << "the ffmpeg command-line tool is not installed";
     // MPEG-4 with a keyframe every 12 frames; from frame 100 on, every frame's data is zeros.
-    const std::string clean = path("clean.avi");
-    const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=30"
-                            ",noise=alls=40:allf=t -frames:v 600 -c:v mpeg4 -g 12 -an '" + clean +
-                            "' 2>&1";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    bytes data = read_all(clean);
+    bytes data = read_all(ffmpeg("clean.avi", "-f lavfi -i testsrc=size=160x120:rate=30,"
+                                              "noise=alls=40:allf=t -frames:v 600 -c:v mpeg4 "
+                                              "-g 12 -an"));
+    ASSERT_FALSE(data.empty());
     int frame = 0;
     const size_t end = last_of(data, "idx1");
     for (size_t at = body_of(data, "movi") - 4; at + 8 <= end;) {

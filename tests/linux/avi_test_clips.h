@@ -35,6 +35,14 @@ protected:
         EXPECT_TRUE(write_test_avi(p.c_str(), o, &error)) << error;
         return p;
     }
+    // Runs the ffmpeg command with `args` writing `name`; returns its path.
+    std::string ffmpeg(const std::string& name, const std::string& args)
+    {
+        const std::string out = path(name);
+        const std::string cmd = "ffmpeg -nostdin -v error -y " + args + " '" + out + "' 2>&1";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        return out;
+    }
 
     std::string dir_;
 };
