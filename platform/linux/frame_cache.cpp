@@ -12,13 +12,21 @@ namespace {
 // and grows with the frames actually cached beyond: a damaged length field costs nothing.
 constexpr int64_t initial_map_frames = int64_t(1) << 20;
 
+// How far frame `index` lies from the position; 0 within the frames read ahead.
+int64_t distance_to(const frame_cache* c, int64_t index)
+{
+    if (index < c->position)
+        return c->position - index;
+    return index - c->position <= c->ahead ? 0 : index - c->position;
+}
+
 // How far the slot's picture lies from the position; -1 for an empty slot.
 int64_t distance(const frame_cache* c, const cache_slot& s)
 {
     if (s.first < 0)
         return -1;
     if (c->position < s.first)
-        return s.first - c->position;
+        return distance_to(c, s.first);
     if (c->position > s.last)
         return c->position - s.last;
     return 0;
@@ -214,8 +222,7 @@ int frame_cache_reserve(frame_cache* c, int64_t index, size_t bytes, bool grow, 
         slot = farthest(c, -1);
         if (slot < 0)
             return -1;
-        const int64_t wanted = index < c->position ? c->position - index : index - c->position;
-        if (only_farther && distance(c, c->slots[size_t(slot)]) <= wanted)
+        if (only_farther && distance(c, c->slots[size_t(slot)]) <= distance_to(c, index))
             return -1;
     }
 

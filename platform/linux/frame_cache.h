@@ -31,6 +31,9 @@ struct frame_cache {
     std::vector<int32_t> slot_of;  // frame index -> slot, -1 when not cached
     int lent = -1;          // the slot last handed to the caller; kept until the next request
     int64_t position = 0;   // the frame last asked for: pictures near it are worth keeping
+    // While the caller walks forward, the frames this far after the position are read ahead
+    // for it: they are kept as the position's own picture is, before any picture behind it.
+    int64_t ahead = 0;
     int64_t conversions = 0;  // pictures converted into the cache, ever
 };
 
