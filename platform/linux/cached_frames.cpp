@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
 #include "platform/linux/ffmpeg_input.h"
 #include "platform/linux/frame_cache.h"
 #include "platform/linux/frame_decoder.h"
@@ -91,6 +93,13 @@ struct cached_frames {
 namespace {
 
 using guard = std::unique_lock<std::mutex>;
+
+int64_t machine_memory()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page = sysconf(_SC_PAGESIZE);
+    return pages > 0 && page > 0 ? int64_t(pages) * page : 0;
+}
 
 bool open_reader(frame_reader* r, const cached_frames* f, int threads)
 {
@@ -382,7 +391,15 @@ cached_frames* cached_frames_open(const char* path, int stream, int64_t frames)
         delete f;
         return nullptr;
     }
-    frame_cache_init(&f->cache, frame_cache_default_budget, frames);
+    const AVCodecContext* codec = f->own.frames.codec;
+    const int64_t picture = int64_t(dib_row_bytes(codec->width, 24)) * codec->height;
+    frame_cache_init(&f->cache, frame_cache_budget_for(picture, machine_memory()), frames);
+    // While the user answers the questions before playback, the worker opens its decoder and
+    // decodes the first frames: playback starts with them ready.
+    if (frames > 0) {
+        guard held(f->lock);
+        start_fill(f, 0, std::min<int64_t>(frames, read_ahead_new_blocks) - 1, true);
+    }
     return f;
 }
 

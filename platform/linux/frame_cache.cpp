@@ -105,6 +105,17 @@ void trim_to_budget(frame_cache* c, int keep)
 
 }  // namespace
 
+int64_t frame_cache_budget_for(int64_t picture_bytes, int64_t memory_bytes)
+{
+    constexpr int64_t pictures = 20;
+    constexpr int64_t least = int64_t(48) << 20;
+    int64_t budget = std::clamp(pictures * std::max<int64_t>(picture_bytes, 0), least,
+                                frame_cache_default_budget);
+    if (memory_bytes > 0)
+        budget = std::min(budget, memory_bytes / 16);
+    return budget;
+}
+
 void frame_cache_init(frame_cache* c, int64_t budget, int64_t frames)
 {
     frame_cache_free(c);

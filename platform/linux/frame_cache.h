@@ -11,6 +11,11 @@
 #include "platform/dib.h"
 
 constexpr int64_t frame_cache_default_budget = int64_t(256) << 20;
+// The budget for pictures of `picture_bytes` on a machine with `memory_bytes` of memory (0:
+// unknown): some twenty pictures (about two thirds of a second, enough to step back over while
+// the worker fills in more), at least 48 MB for small pictures and at most 256 MB for large
+// ones, and never more than a sixteenth of the machine's memory.
+int64_t frame_cache_budget_for(int64_t picture_bytes, int64_t memory_bytes);
 // More slots would cost lookups and bring little: they already cover many groups of pictures.
 constexpr int frame_cache_max_slots = 4096;
 
