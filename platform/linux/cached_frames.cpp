@@ -307,6 +307,7 @@ void read_ahead_of(cached_frames* f, int64_t index)
 {
     const int64_t window = read_ahead(f);
     f->cache.ahead = window;
+    f->cache.behind = 0;
     if (window == 0)
         return;
     const int64_t to = std::min(f->limit - 1, index + window);
@@ -329,19 +330,24 @@ void plan_fill(cached_frames* f, int64_t index, int64_t previous)
         read_ahead_of(f, index);
         return;
     }
-    f->cache.ahead = 0;
     const int pictures = pictures_in_budget(f);
+    f->cache.ahead = 0;
+    f->cache.behind = index < previous ? std::max(pictures - 2, 0) : 0;
     if (!f->prefetch || f->worker_failed || f->job.active || pictures < min_prefetch_pictures ||
         index == previous)
         return;
     const int64_t half = pictures / 2;
     const int64_t low = pictures / 4;
 
+    // Stepping back, the budget goes to the frames behind (all but the lent picture and one
+    // being converted), and a fill starts while half of them are still there: it decodes from
+    // the keyframe before, however far, and that takes its time.
     if (index < previous) {
-        const int64_t behind = frame_cache_run(&f->cache, index, -1, half);
+        const int64_t keep = f->cache.behind;
+        const int64_t behind = frame_cache_run(&f->cache, index, -1, keep);
         const int64_t start = index - behind;  // the first frame of the cached run
-        if (behind < low && start > 0)
-            start_fill(f, std::max<int64_t>(0, start - (half - behind)), start - 1);
+        if (behind < half && start > 0)
+            start_fill(f, std::max<int64_t>(0, start - (keep - behind)), start - 1);
         return;
     }
     const int64_t ahead = frame_cache_run(&f->cache, index, +1, half);

@@ -12,11 +12,12 @@ namespace {
 // and grows with the frames actually cached beyond: a damaged length field costs nothing.
 constexpr int64_t initial_map_frames = int64_t(1) << 20;
 
-// How far frame `index` lies from the position; 0 within the frames read ahead.
+// How far frame `index` lies from the position; 0 within the frames kept for the way the caller
+// is going.
 int64_t distance_to(const frame_cache* c, int64_t index)
 {
     if (index < c->position)
-        return c->position - index;
+        return c->position - index <= c->behind ? 0 : c->position - index;
     return index - c->position <= c->ahead ? 0 : index - c->position;
 }
 
@@ -28,7 +29,7 @@ int64_t distance(const frame_cache* c, const cache_slot& s)
     if (c->position < s.first)
         return distance_to(c, s.first);
     if (c->position > s.last)
-        return c->position - s.last;
+        return distance_to(c, s.last);
     return 0;
 }
 

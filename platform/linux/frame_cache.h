@@ -39,6 +39,8 @@ struct frame_cache {
     // While the caller walks forward, the frames this far after the position are read ahead
     // for it: they are kept as the position's own picture is, before any picture behind it.
     int64_t ahead = 0;
+    // Likewise the frames this far before it while the caller steps back.
+    int64_t behind = 0;
     int64_t conversions = 0;  // pictures converted into the cache, ever
 };
 
