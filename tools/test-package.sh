@@ -31,7 +31,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 dpkg-deb -x "$deb" "$scratch"
 "$root/tools/lint-manpage.sh" "$scratch/usr/share/man/man1/avistep.1"
-# Its transcript and stderr are kept with the other runs' in build/tests/blackbox-artifacts/.
+# Its transcript and stderr are kept in build/tests/package/blackbox-artifacts/.
 mkdir -p "$build/tests/package"
 (cd "$build/tests/package" &&
     /usr/bin/python3 "$root/tests/blackbox/test_sample_clip.py" --avistep "$scratch/usr/bin/avistep" \
