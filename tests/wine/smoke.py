@@ -278,6 +278,21 @@ class Run:
             return f.read()
 
 
+def box_clear_of(session, box, window):
+    """True when the two windows' rectangles on the screen do not intersect."""
+    rects = []
+    for w in (box, window):
+        geometry = session.x("getwindowgeometry", w)
+        at = re.search(r"Position: (-?\d+),(-?\d+)", geometry)
+        size = re.search(r"Geometry: (\d+)x(\d+)", geometry)
+        if not at or not size:
+            fail("no geometry for window %s in %r" % (w, geometry))
+        rects.append([int(v) for v in at.groups() + size.groups()])
+    a, b = rects
+    return not (a[0] < b[0] + b[2] and b[0] < a[0] + a[2] and a[1] < b[1] + b[3] and
+                b[1] < a[1] + a[3])
+
+
 def screenshot(session):
     """The screen as rows of (r, g, b) bytes, from xwd's dump of the root window."""
     raw = subprocess.run(["xwd", "-root", "-silent"], env=session.env(), capture_output=True,
@@ -541,8 +556,9 @@ class Smoke:
         return s.wait_until(found, "a Yes/No/Cancel dialog")
 
     def step_and_interrupt(self, s, clip):
-        """Step mode: Yes shows the next frame, No the one before; a console key brings up the
-        interruption box, whose No resumes continuous play to the end."""
+        """Step mode: Yes shows the next frame, No the one before; every box opens clear of the
+        video window; a key typed into the video window brings up the interruption box, whose
+        No resumes continuous play to the end."""
         exe = os.path.join(self.args.build, "avistep.exe")
         run = s.launch("step", [s.wine, exe], os.path.dirname(clip))
         chooser = run.dialog(self.t["text_choose_title"])
@@ -551,11 +567,25 @@ class Smoke:
         run.key("x")
         run.key("s")
         box = None
-        for answer, console_key in (("y", None), ("n", None), ("y", "k"), ("n", None)):
+        for number, (answer, window_key) in enumerate((("y", None), ("n", None), ("y", "k"),
+                                                      ("n", None))):
             box = self.next_dialog(s, run, box)
-            if console_key:
-                run.key(console_key)
-                time.sleep(0.5)  # through tmux and Wine's console into the input queue
+            video = s.windows("frame [0-9]+/%d " % FRAMES)[0]
+            if not box_clear_of(s, box, video):
+                fail("the message box covers the video window")
+            if number == 0:
+                # In the middle of the screen, where a box would open if nothing moved it.
+                s.x("windowmove", "--sync", video, "600", "480", check=False)
+                time.sleep(0.3)
+            if window_key:
+                # A key typed into the video window counts as a console key. Wine gives keys to
+                # the window it has activated, which a click does; a click brings the box back.
+                s.x("mousemove", "--window", video, "5", "5", "click", "1")
+                time.sleep(0.3)
+                s.x("key", window_key)
+                time.sleep(0.3)
+                s.x("mousemove", "--window", box, "5", "5", "click", "1")
+                time.sleep(0.3)
             run.focus_and(box, "key", answer)
         run.dialog("frame %d/%d " % (FRAMES - 1, FRAMES))
         time.sleep(1.0)
