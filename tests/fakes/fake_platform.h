@@ -36,6 +36,7 @@ struct fake_platform {
     std::vector<fake_stream> streams;
     int file_refs = 0;
     bool no_decoder = false;
+    bool no_sound_decoder = false;
     int bit_count = 24;
     int32_t frame_width = 4;
     int32_t frame_height = 2;

@@ -129,6 +129,19 @@ def make_clip(folder, make_avi):
     return path
 
 
+def make_tone_clips(folder):
+    """A 440 Hz tone at 1/8 of full scale, 3 s, stored in the formats the backend converts."""
+    tone = "aevalsrc=0.125*sin(2*PI*440*t):s=%d:d=3"
+    stereo = "pan=stereo|c0=c0|c1=c0"
+    for name, rate, codec in (("tone-s16-44100-stereo.avi", 44100, ["-af", stereo, "-c:a", "pcm_s16le"]),
+                              ("tone-u8-22050.avi", 22050, ["-c:a", "pcm_u8"]),
+                              ("tone-ima-adpcm.avi", 22050, ["-af", stereo, "-c:a", "adpcm_ima_wav"]),
+                              ("tone-mp3.avi", 44100, ["-af", stereo, "-c:a", "libmp3lame"]),
+                              ("tone-ac3.avi", 48000, ["-af", stereo, "-c:a", "ac3"])):
+        subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", tone % rate] + codec +
+                       [os.path.join(folder, name)], check=True)
+
+
 # --- the machinery: X, Wine, a console in tmux ----------------------------------------------
 
 class Session:
@@ -459,6 +472,7 @@ class Smoke:
             fail("console checks failed: %r" % run.output())
 
     def backend_checks(self, s):
+        make_tone_clips(s.folder)
         checks = os.path.join(self.args.build, "tests-wine", "win32_backend_checks.exe")
         done = subprocess.run([s.wine, checks], env=s.env(), cwd=s.folder, capture_output=True,
                               timeout=300)
