@@ -141,8 +141,10 @@ int decode_into_cache(cached_frames* f, frame_reader* r, int64_t index, bool ahe
         return slot;
     }
     f->picture_bytes = bytes;
+    // Before the first request (the user is answering the questions) new memory costs nothing.
     const bool in_worker = r != &f->own;
-    const bool grow = in_worker && (!f->job.forward || f->cache.blocks < read_ahead_new_blocks);
+    const bool grow = in_worker && (!f->job.forward || f->cache.blocks < read_ahead_new_blocks ||
+                                    f->requests == 0);
     slot = frame_cache_reserve(&f->cache, index, bytes, grow, ahead_of_need);
     if (slot < 0)
         return -1;
@@ -401,10 +403,11 @@ cached_frames* cached_frames_open(const char* path, int stream, int64_t frames)
     const int64_t picture = int64_t(dib_row_bytes(codec->width, 24)) * codec->height;
     frame_cache_init(&f->cache, frame_cache_budget_for(picture, machine_memory()), frames);
     // While the user answers the questions before playback, the worker opens its decoder and
-    // decodes the first frames: playback starts with them ready.
+    // decodes the frames it would read ahead: playback starts with them ready, and the worker
+    // does not compete with the first frames' drawing and sound.
     if (frames > 0) {
         guard held(f->lock);
-        start_fill(f, 0, std::min<int64_t>(frames, read_ahead_new_blocks) - 1, true);
+        start_fill(f, 0, std::min(frames, read_ahead_frames) - 1, true);
     }
     return f;
 }
