@@ -256,8 +256,9 @@ void worker_main(cached_frames* f)
             held.lock();
             f->worker_failed = !reader_open;
         }
+        // The job may have been called off (cached_frames_configure) while the decoder opened.
         const uint64_t ran = f->job.generation;
-        if (reader_open) {
+        if (reader_open && f->job.active) {
             f->stats.prefetches++;
             f->filling = true;
             run_fill(f, &reader, held);

@@ -1,9 +1,10 @@
 // The frames of one video stream as packed DIBs, each decoded and converted once and then kept
-// in a bounded cache, so that going back over frames already seen costs no decoding. When the
-// user steps back towards the start of what is cached, a worker thread with its own demuxer and
-// decoder fills in the frames before it (and after it, once stepping forward again outruns what
-// is kept), so that stepping back is as quick as stepping forward at any keyframe distance. The
-// same worker readies the cache's memory while the caller is away between requests.
+// in a bounded cache, so that going back over frames already seen costs no decoding. A worker
+// thread with its own demuxer and decoder keeps the next frames ready while the caller walks
+// forward, and when the user steps back towards the start of what is cached it fills in the
+// frames before it (and after it, once stepping forward again outruns what is kept), so that
+// stepping back is as quick as stepping forward. The same worker readies the cache's memory
+// while the caller is away between requests.
 #pragma once
 
 #include <cstdint>
