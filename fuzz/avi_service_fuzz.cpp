@@ -108,6 +108,11 @@ void read_slice(avi_stream* stream, int64_t first)
     avi_stream_read(stream, int32_t(first), slice_bytes, slice, slice_bytes, &bytes, &samples);
     if (bytes < 0 || bytes > slice_bytes || samples < 0 || samples > slice_bytes)
         std::abort();
+    // The same slice as played: converted from whatever the stream holds.
+    samples = -1;
+    avi_sound_read(stream, int32_t(first), samples_per_frame, slice, &samples);
+    if (samples < 0 || samples > samples_per_frame)
+        std::abort();
 }
 
 void read_audio(avi_stream* stream, const avi_stream_info& info)

@@ -54,6 +54,14 @@ const bitmap_info_header* avi_frame_get(avi_frame_decoder* decoder, int32_t inde
 // `buffer_bytes`; returns 0 on success and the bytes and samples read (either pointer may be null).
 int avi_stream_read(avi_stream* stream, int32_t first, int32_t count, void* buffer,
                     int32_t buffer_bytes, int32_t* bytes_read, int32_t* samples_read);
+// Makes the audio stream's sound ready for avi_sound_read; 0 if it can be heard, nonzero if no
+// decoder exists for it (it then reads as nothing, which the caller plays as silence).
+int avi_sound_open(avi_stream* stream);
+// Reads the audio stream's sound as 16-bit mono PCM at 32000 Hz, little-endian: samples first..,
+// at most `count`; sound stored in another format is converted, and what cannot be decoded is
+// silence. Returns 0 on success and the samples read (fewer at the end of the sound).
+int avi_sound_read(avi_stream* stream, int32_t first, int32_t count, void* buffer,
+                   int32_t* samples_read);
 // Releases a decoder; null is ignored.
 void avi_frame_close(avi_frame_decoder* decoder);
 // Drops one reference; the stream is freed with its last. Null is ignored.

@@ -7,5 +7,8 @@
 // played but for the last device buffer, so that the next image joins it without a gap. False
 // at once when the image is malformed or there is no sound device.
 bool sound_play_wave(const void* wave, size_t size);
+// Returns once every image played so far has been heard to its end, before the program waits
+// on the user; the device stays open.
+void sound_drain();
 // Lets what is queued play out, then closes the device.
 void sound_close();

@@ -58,16 +58,16 @@ void build_audio_slice(playback_state& state, int32_t frame)
     p = copy_bytes("data", 4, p);
     p = copy_u32(slice_bytes, p);
 
-    int32_t bytes_read = 0;
+    int32_t samples_read = 0;
     const stream_slot* audio = audio_slot(state);
     const int64_t first = int64_t(frame) * samples_per_frame;
     if (audio && first >= 0 && first <= INT32_MAX) {
-        if (avi_stream_read(audio->stream, int32_t(first), slice_bytes, p, slice_bytes, &bytes_read,
-                            nullptr) != 0)
-            bytes_read = 0;
-        if (bytes_read < 0 || bytes_read > slice_bytes)
-            bytes_read = 0;
+        if (avi_sound_read(audio->stream, int32_t(first), samples_per_frame, p, &samples_read) != 0)
+            samples_read = 0;
+        if (samples_read < 0 || samples_read > samples_per_frame)
+            samples_read = 0;
     }
     // What the stream did not fill is silence, never an earlier frame's sound.
+    const int bytes_read = samples_read * 2;
     std::memset(p + bytes_read, 0, size_t(slice_bytes - bytes_read));
 }

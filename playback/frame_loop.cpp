@@ -50,6 +50,7 @@ bool handle_interruption(playback_state& state)
     if (!key_pending())
         return true;
     wait_key();
+    sound_drain();
     state.answer = dialog_yes_no_cancel(text_interrupt, text_dialog_caption);
     if (state.answer == answer_yes)
         state.step_mode = 1;
@@ -63,6 +64,7 @@ bool handle_interruption(playback_state& state)
 // In step mode, asks for the next frame, the previous one, or continuous play.
 void ask_step(playback_state& state)
 {
+    sound_drain();
     state.answer = dialog_yes_no_cancel(text_step, text_dialog_caption);
     if (state.answer == answer_no)
         // Back one frame; on frame 0 there is none before it, so frame 0 is shown again.

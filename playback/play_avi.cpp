@@ -99,6 +99,8 @@ void play_avi(const char* path)
     print(audio ? report_audio(audio->info) : std::string(text_no_audio));
     if (!state.decoder)
         std::fputs(text_no_decoder, stdout);
+    if (audio && avi_sound_open(audio->stream) != 0)
+        std::fputs(text_no_audio_decoder, stdout);
 
     ask_modes(state);
 

@@ -19,4 +19,5 @@ inline constexpr const char* text_open_err = "open err\n";
 inline constexpr const char* text_no_video = "no video stream\n";
 inline constexpr const char* text_no_audio = "no audio stream\n";
 inline constexpr const char* text_no_decoder = "no decoder\n";
+inline constexpr const char* text_no_audio_decoder = "no audio decoder\n";
 inline constexpr const char* text_decode_err = "decode err ";

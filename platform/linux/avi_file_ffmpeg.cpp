@@ -14,6 +14,7 @@
 #include "platform/linux/audio_reader.h"
 #include "platform/linux/avi_frame_cache.h"
 #include "platform/linux/ffmpeg_input.h"
+#include "platform/linux/sound_reader.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ enum : int {
     avi_error_open = -2,
     avi_error_read = -3,
     avi_error_not_audio = -4,
+    avi_error_no_decoder = -5,
 };
 
 struct stream_entry {
@@ -31,6 +33,8 @@ struct stream_entry {
     uint32_t sample_bytes = 0;  // audio block size; 0 if samples are not fixed-size
     int64_t frames = 0;         // video frames the stream holds, as far as anyone knows
     bool decodable = true;      // video: the stored format may be given to a decoder
+    bool plays_stored = false;  // audio stored as the slices hold it: 16-bit mono PCM, 32000 Hz
+    AVCodecParameters* sound = nullptr;  // owned: how the audio is coded, for its decoder
     avi_stream* live = nullptr; // the stream's handle while references to it exist
 };
 
@@ -50,6 +54,9 @@ struct avi_stream {
     int refs = 1;
     bool has_reader = false;
     audio_reader reader;
+    bool sound_tried = false;  // a sound reader was asked for; has_sound tells if there is one
+    bool has_sound = false;
+    sound_reader sound;
 };
 
 struct avi_frame_decoder {
@@ -166,10 +173,28 @@ void hold_streams_to_stored(avi_file* f, const char* path)
     }
 }
 
+// Keeps each audio stream's coding for its decoder, and notes the streams the slices can take as
+// stored.
+void keep_sound_formats(avi_file* f, const AVFormatContext* input)
+{
+    for (stream_entry& e : f->streams) {
+        if (e.info.type != stream_type_audio || e.av_index < 0)
+            continue;
+        const AVCodecParameters* par = input->streams[e.av_index]->codecpar;
+        e.plays_stored = par->codec_id == AV_CODEC_ID_PCM_S16LE && par->ch_layout.nb_channels == 1 &&
+                         par->sample_rate == 32000;
+        e.sound = avcodec_parameters_alloc();
+        if (e.sound && avcodec_parameters_copy(e.sound, par) < 0)
+            avcodec_parameters_free(&e.sound);
+    }
+}
+
 void unref_file(avi_file* file)
 {
     if (--file->refs > 0)
         return;
+    for (stream_entry& e : file->streams)
+        avcodec_parameters_free(&e.sound);
     avformat_close_input(&file->spare);
     delete file;
 }
@@ -217,6 +242,7 @@ int avi_file_open(avi_file** file, const char* path)
             describe(&f->streams[i], nullptr, input->streams[i]);
         }
     }
+    keep_sound_formats(f, input);
     hold_streams_to_stored(f, path);
     *file = f;
     return avi_ok;
@@ -239,7 +265,7 @@ avi_stream* avi_file_get_stream(avi_file* file, uint32_t index)
         e.live->refs++;
         return e.live;
     }
-    e.live = new avi_stream{file, index, 1, false, {}};
+    e.live = new avi_stream{file, index, 1, false, {}, false, false, {}};
     file->refs++;
     return e.live;
 }
@@ -333,6 +359,51 @@ int avi_stream_read(avi_stream* stream, int32_t first, int32_t count, void* buff
     return avi_ok;
 }
 
+int avi_sound_open(avi_stream* stream)
+{
+    if (!stream)
+        return avi_error_argument;
+    avi_file* file = stream->file;
+    const stream_entry& e = file->streams[stream->index];
+    if (e.info.type != stream_type_audio || e.av_index < 0)
+        return avi_error_not_audio;
+    if (e.plays_stored)
+        return avi_ok;
+    if (!stream->sound_tried) {
+        stream->sound_tried = true;
+        AVFormatContext* input = open_avi_input(file->path.c_str(), false);
+        stream->has_sound = sound_reader_open(&stream->sound, input, e.av_index, e.sound);
+    }
+    return stream->has_sound ? avi_ok : avi_error_no_decoder;
+}
+
+int avi_sound_read(avi_stream* stream, int32_t first, int32_t count, void* buffer,
+                   int32_t* samples_read)
+{
+    if (samples_read)
+        *samples_read = 0;
+    if (!stream || !buffer || first < 0 || count < 0 || count > INT32_MAX / 2)
+        return avi_error_argument;
+    const stream_entry& e = stream->file->streams[stream->index];
+    if (e.info.type != stream_type_audio || e.av_index < 0)
+        return avi_error_not_audio;
+    if (e.plays_stored) {
+        // Byte for byte as stored: as many samples as the bytes of `count` 16-bit ones hold.
+        int32_t bytes = 0;
+        const int result = avi_stream_read(stream, first, count * 2, buffer, count * 2, &bytes, nullptr);
+        if (samples_read)
+            *samples_read = bytes / 2;
+        return result;
+    }
+    const int opened = avi_sound_open(stream);
+    if (opened != avi_ok)
+        return opened;
+    const int64_t got = sound_reader_read(&stream->sound, first, count, static_cast<uint8_t*>(buffer));
+    if (samples_read)
+        *samples_read = int32_t(got);
+    return avi_ok;
+}
+
 void avi_frame_close(avi_frame_decoder* decoder)
 {
     if (!decoder)
@@ -349,6 +420,8 @@ void avi_stream_release(avi_stream* stream)
         return;
     if (stream->has_reader)
         audio_reader_close(&stream->reader);
+    if (stream->has_sound)
+        sound_reader_close(&stream->sound);
     avi_file* file = stream->file;
     file->streams[stream->index].live = nullptr;
     delete stream;

@@ -6,21 +6,27 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/linux/key_decode.h"
+#include "platform/window_keys.h"
 
 namespace {
 
 // How long the rest of an escape sequence may take before ESC counts as the Escape key alone.
 // A terminal writes a whole sequence at once; a person cannot type ESC and [ this fast.
 constexpr int escape_wait_ms = 40;
+// How often a wait for a key looks for keys typed into the video window.
+constexpr int window_key_look_ms = 10;
 
 // Set once before any handler is installed; the handlers only read them.
 int tty_fd = -1;
@@ -35,6 +41,9 @@ bool tty_lost = false;  // hung up or failing: the console counts as absent from
 // Bytes read from the terminal but not yet given out as keys.
 unsigned char pending[64];
 size_t pending_count = 0;
+// Every byte ever read from the terminal: the position in the typed input of the byte after
+// the pending ones. Read by the display thread to order the window's keys among these.
+std::atomic<uint64_t> bytes_read{0};
 
 void restore_terminal()
 {
@@ -173,6 +182,7 @@ bool next_key(int* code, int* extended)
         const ssize_t n = read(tty_fd, pending + pending_count, sizeof pending - pending_count);
         if (n > 0) {
             pending_count += size_t(n);
+            bytes_read += uint64_t(n);
             complete = false;
         } else if (n < 0 && errno == EINTR) {
             continue;
@@ -184,7 +194,31 @@ bool next_key(int* code, int* extended)
     return false;
 }
 
+// Blocks for the next key, from the terminal or the video window, whichever was typed first.
+bool next_key_of_either(int* code, int* extended)
+{
+    for (;;) {
+        if (take_window_key(bytes_read - pending_count, code, extended))
+            return true;
+        if (pending_count > 0)
+            return next_key(code, extended);
+        pollfd p = {tty_fd, POLLIN, 0};
+        const int ready = poll(&p, 1, window_key_look_ms);
+        // Readable, hung up or failing: reading tells which.
+        if (ready > 0 || (ready < 0 && errno != EINTR))
+            return next_key(code, extended);
+    }
+}
+
 }  // namespace
+
+uint64_t console_input_mark()
+{
+    int waiting = 0;
+    if (tty_fd < 0 || ioctl(tty_fd, FIONREAD, &waiting) != 0)
+        waiting = 0;
+    return bytes_read + uint64_t(waiting);
+}
 
 void console_open()
 {
@@ -196,13 +230,14 @@ void console_open()
 
 bool console_read_key(int* code, int* extended)
 {
+    // Without a terminal, only keys already typed into the window can be given.
     if (!tty_ready())
-        return false;
+        return take_window_key(UINT64_MAX, code, extended);
     // The flag changes before the mode does, so a continue signal in between re-applies the
     // mode being entered.
     reading = 1;
     tcsetattr(tty_fd, TCSANOW, &read_mode);
-    const bool read = next_key(code, extended);
+    const bool read = next_key_of_either(code, extended);
     reading = 0;
     tcsetattr(tty_fd, TCSANOW, &run_mode);
     return read;
@@ -210,6 +245,8 @@ bool console_read_key(int* code, int* extended)
 
 bool console_key_waiting()
 {
+    if (window_key_waiting())
+        return true;
     if (!tty_ready())
         return false;
     if (pending_count > 0)

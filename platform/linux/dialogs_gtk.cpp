@@ -1,8 +1,10 @@
 // The open-file dialog and the Yes/No/Cancel question as GTK 3 dialogs, run on the main thread.
 #include "platform/dialogs.h"
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include "platform/dialog_place.h"
 #include "platform/linux/quiet_gtk.h"
 
 namespace {
@@ -31,19 +33,95 @@ gboolean on_question_key(GtkWidget* dialog, GdkEventKey* event, gpointer)
     return TRUE;
 }
 
-// Once on screen, the dialog asks for the keyboard focus: a window manager may give it on its
-// own, but with none (a bare X server) only this brings keys to it.
+// How long a dialog keeps asking for the keyboard, and how often, until it has it.
+constexpr int focus_patience_ms = 2000;
+constexpr int focus_retry_ms = 100;
+
+// Asks for the keyboard focus with a fresh server timestamp: a window manager refuses an older
+// one as focus stealing, and with none (a bare X server) the X server ignores a focus request
+// older than the last change of focus.
+void ask_for_focus(GtkWidget* dialog)
+{
+    guint32 now = GDK_CURRENT_TIME;
+    GdkWindow* window = gtk_widget_get_window(dialog);
+    if (window && GDK_IS_X11_WINDOW(window))
+        now = gdk_x11_get_server_time(window);
+    gtk_window_present_with_time(GTK_WINDOW(dialog), now);
+}
+
+// The dialog's repeated request for the keyboard, until it has it or gives up.
+struct focus_wait {
+    GtkWidget* dialog;
+    int tries;
+    guint source;  // 0 once it has stopped
+};
+
+void free_focus_wait(gpointer data)
+{
+    auto* wait = static_cast<focus_wait*>(data);
+    if (wait->source)
+        g_source_remove(wait->source);
+    delete wait;
+}
+
+// Asks again until the dialog has the keyboard: the video window may take it back while the
+// dialog appears, and a window manager may give it only once the dialog is mapped.
+gboolean keep_asking_for_focus(gpointer data)
+{
+    auto* wait = static_cast<focus_wait*>(data);
+    if (!gtk_widget_get_mapped(wait->dialog) || gtk_window_is_active(GTK_WINDOW(wait->dialog)) ||
+        ++wait->tries > focus_patience_ms / focus_retry_ms) {
+        wait->source = 0;
+        return G_SOURCE_REMOVE;
+    }
+    ask_for_focus(wait->dialog);
+    return G_SOURCE_CONTINUE;
+}
+
 gboolean on_mapped(GtkWidget* dialog, GdkEvent*, gpointer)
 {
-    gtk_window_present(GTK_WINDOW(dialog));
+    ask_for_focus(dialog);
+    auto* wait = new focus_wait{dialog, 0, 0};
+    wait->source = g_timeout_add(focus_retry_ms, keep_asking_for_focus, wait);
+    // Replacing an earlier wait (a second mapping) or destroying the dialog stops it.
+    g_object_set_data_full(G_OBJECT(dialog), "avistep-focus-wait", wait, free_focus_wait);
     return FALSE;
+}
+
+// Opens the dialog clear of the video window, on the work area of the monitor that shows it;
+// with no video window, in the middle of the screen.
+void place(GtkWidget* dialog)
+{
+    screen_rect outer;
+    screen_rect client;
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display || !video_window_rect(&outer, &client)) {
+        gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+        return;
+    }
+    GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, client.x + client.width / 2,
+                                                           client.y + client.height / 2);
+    GdkRectangle work{};
+    if (monitor)
+        gdk_monitor_get_workarea(monitor, &work);
+    GtkRequisition size{};
+    gtk_widget_get_preferred_size(dialog, nullptr, &size);
+    // The window manager frames the dialog as it framed the video window.
+    const int frame_width = outer.width - client.width;
+    const int frame_height = outer.height - client.height;
+    const screen_rect spot = place_dialog(outer, size.width + frame_width,
+                                          size.height + frame_height,
+                                          screen_rect{work.x, work.y, work.width, work.height});
+    // The default gravity puts the frame's top-left corner at the position given.
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_NONE);
+    gtk_window_move(GTK_WINDOW(dialog), spot.x, spot.y);
 }
 
 // The dialog comes up above the console and the video window, ready for keys.
 void put_in_front(GtkWidget* dialog)
 {
     gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
-    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    place(dialog);
     g_signal_connect(dialog, "map-event", G_CALLBACK(on_mapped), nullptr);
 }
 

@@ -18,6 +18,17 @@ GLogWriterOutput write_errors_only(GLogLevelFlags level, const GLogField* fields
     return G_LOG_WRITER_HANDLED;
 }
 
+void ignore_change(GtkRecentManager*) {}
+
+// The file chooser adds every chosen file to the user's recent-files list, and the recent-files
+// manager writes the list out from its "changed" handler (an empty list when the list is
+// switched off in the settings). With that handler gone, the list is only ever read.
+void keep_recent_files_unwritten()
+{
+    auto* recent = static_cast<GtkRecentManagerClass*>(g_type_class_ref(GTK_TYPE_RECENT_MANAGER));
+    recent->changed = ignore_change;
+}
+
 }  // namespace
 
 bool quiet_gtk_ready()
@@ -26,8 +37,14 @@ bool quiet_gtk_ready()
         // The accessibility bridge wants a session bus it mostly cannot find; the dialogs work
         // the same without it. A user who set the variable keeps their choice.
         setenv("NO_AT_BRIDGE", "1", 0);
+        // The file chooser saves its own settings (size, sorting, last mode) at every close;
+        // a run keeps no state and writes nothing, so its settings live in memory only.
+        setenv("GSETTINGS_BACKEND", "memory", 0);
         g_log_set_writer_func(write_errors_only, nullptr, nullptr);
-        return gtk_init_check(nullptr, nullptr) != FALSE;
+        if (!gtk_init_check(nullptr, nullptr))
+            return false;
+        keep_recent_files_unwritten();
+        return true;
     }();
     return ready;
 }

@@ -179,6 +179,16 @@ bool sound_play_wave(const void* wave, size_t size)
     return true;
 }
 
+void sound_drain()
+{
+    if (!out.device || !out.started)
+        return;
+    // The queue is empty once the device has taken its last buffer, which then still plays.
+    wait_for_queue_below(1);
+    const int rate = int(out.format.sample_rate) > 0 ? int(out.format.sample_rate) : 1;
+    SDL_Delay(Uint32(device_buffer_frames * 1000 / rate + 1));
+}
+
 void sound_close()
 {
     close_device();

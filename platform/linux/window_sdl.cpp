@@ -17,7 +17,10 @@
 #include <vector>
 
 #include "platform/linux/dib_blit.h"
+#include "platform/linux/sdl_keys.h"
+#include "platform/linux/window_place.h"
 #include "platform/linux/x11_wakeup_errors.h"
+#include "platform/window_keys.h"
 
 namespace {
 
@@ -146,6 +149,7 @@ void destroy_window(window_handle* window)
     if (window->sdl_window) {
         SDL_DestroyWindow(window->sdl_window);
         window->sdl_window = nullptr;
+        forget_window_rect();
     }
     std::lock_guard<std::mutex> lock(window->request_lock);
     window->closed = true;
@@ -240,8 +244,10 @@ window_handle* window_create(int width, int height, const char* class_name, cons
     window->width = width;
     window->height = height;
     window->image.assign(size_t(width) * size_t(height), white);
-    window->sdl_window = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_UNDEFINED,
-                                          SDL_WINDOWPOS_UNDEFINED, width, height, 0);
+    int x = 0;
+    int y = 0;
+    opening_position(width, height, &x, &y);
+    window->sdl_window = SDL_CreateWindow(title ? title : "", x, y, width, height, 0);
     if (!window->sdl_window || !SDL_GetWindowSurface(window->sdl_window)) {
         if (window->sdl_window)
             SDL_DestroyWindow(window->sdl_window);
@@ -250,6 +256,7 @@ window_handle* window_create(int width, int height, const char* class_name, cons
         return nullptr;
     }
     window->window_id = SDL_GetWindowID(window->sdl_window);
+    publish_window_rect(window->sdl_window);
     repaint(window);
     SDL_RaiseWindow(window->sdl_window);
     return window;
@@ -269,6 +276,11 @@ void window_run(window_handle* window)
             if (event.type == SDL_WINDOWEVENT && event.window.windowID == window->window_id &&
                 event.window.event == SDL_WINDOWEVENT_EXPOSED)
                 repaint(window);
+            // Moved by the user or placed by a window manager: the dialogs keep clear of it.
+            if (event.type == SDL_WINDOWEVENT && event.window.windowID == window->window_id)
+                publish_window_rect(window->sdl_window);
+            // The window's keys are console keys.
+            sdl_event_keys(event, window_key_typed);
         }
         handle_requests(window);
     }
@@ -282,6 +294,7 @@ void window_free(window_handle* window)
     // A window whose event loop never ran still holds its SDL window and the video subsystem.
     if (window->sdl_window) {
         SDL_DestroyWindow(window->sdl_window);
+        forget_window_rect();
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
     }
     delete window;

@@ -1,6 +1,7 @@
 // The AVI file service over Video for Windows' AVIFile library: the handles passed around are
 // the library's own interface pointers.
 #include "platform/avi_file.h"
+#include "platform/win32/sound_read.h"
 
 #include <windows.h>
 #include <vfw.h>
@@ -131,12 +132,15 @@ void avi_frame_close(avi_frame_decoder* decoder)
 
 void avi_stream_release(avi_stream* stream)
 {
-    if (stream)
-        AVIStreamRelease(win(stream));
+    if (stream && AVIStreamRelease(win(stream)) == 0)
+        sound_forget(stream);
 }
 
 void avi_file_release(avi_file* file)
 {
+    // Conversions are only a cache: with the file they all go, lest a later stream at the same
+    // address find one.
+    sound_forget(nullptr);
     if (file)
         AVIFileRelease(win(file));
 }

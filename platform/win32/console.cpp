@@ -4,18 +4,28 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <io.h>
 #include <vector>
 
 #include "platform/win32/console_keys.h"
+#include "platform/window_keys.h"
 
 static_assert(key_right_alt == RIGHT_ALT_PRESSED && key_left_alt == LEFT_ALT_PRESSED &&
               key_right_ctrl == RIGHT_CTRL_PRESSED && key_left_ctrl == LEFT_CTRL_PRESSED &&
               key_shift == SHIFT_PRESSED && key_enhanced == ENHANCED_KEY);
 
 namespace {
+
+// How often a wait for a key looks for keys typed into the video window.
+constexpr DWORD window_key_look_ms = 10;
+
+// Every input event ever read from the console: the position in the typed input of the next
+// one. Read by the display thread to order the window's keys among the console's.
+std::atomic<uint64_t> events_read{0};
 
 // The console's input device, whatever standard input is redirected to; opened on first use.
 HANDLE console_input()
@@ -40,6 +50,15 @@ bool counting_key(const INPUT_RECORD& record, int* code, int* extended)
 
 }  // namespace
 
+uint64_t console_input_mark()
+{
+    const HANDLE input = console_input();
+    DWORD waiting = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetNumberOfConsoleInputEvents(input, &waiting))
+        waiting = 0;
+    return events_read + waiting;
+}
+
 void console_open()
 {
     // Multibyte text on the console is the user's code page (932 for the Japanese texts): a
@@ -55,16 +74,31 @@ bool console_read_key(int* code, int* extended)
 {
     const HANDLE input = console_input();
     DWORD old_mode = 0;
+    // Without a console, only keys already typed into the window can be given.
     if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &old_mode))
-        return false;
+        return take_window_key(UINT64_MAX, code, extended);
     // Mode 0: no line input, no echo, and Ctrl+C arrives as the character 3.
     SetConsoleMode(input, 0);
     bool read = false;
     for (;;) {
+        // A key typed into the window before the console's next event comes first.
+        if (take_window_key(events_read, code, extended)) {
+            read = true;
+            break;
+        }
+        const DWORD ready = WaitForSingleObject(input, window_key_look_ms);
+        if (ready == WAIT_TIMEOUT)
+            continue;
+        if (ready != WAIT_OBJECT_0)
+            break;
+        DWORD waiting = 0;
+        if (GetNumberOfConsoleInputEvents(input, &waiting) && waiting == 0)
+            continue;
         INPUT_RECORD record;
         DWORD count = 0;
         if (!ReadConsoleInputA(input, &record, 1, &count))
             break;
+        events_read += count;
         if (count == 1 && counting_key(record, code, extended)) {
             read = true;
             break;
@@ -76,6 +110,8 @@ bool console_read_key(int* code, int* extended)
 
 bool console_key_waiting()
 {
+    if (window_key_waiting())
+        return true;
     const HANDLE input = console_input();
     DWORD waiting = 0;
     if (input == INVALID_HANDLE_VALUE || !GetNumberOfConsoleInputEvents(input, &waiting) ||

@@ -15,6 +15,11 @@ bool sound_play_wave(const void* wave, size_t size)
     return PlaySoundA(static_cast<const char*>(wave), nullptr, SND_MEMORY) != FALSE;
 }
 
+void sound_drain()
+{
+    // PlaySoundA returns once the image has played.
+}
+
 void sound_close()
 {
     // Every image was played to its end before sound_play_wave returned.

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "platform/win32/window_messages.h"
+
 #ifndef _WIN64
 static_assert(sizeof(WNDCLASSEXA) == 48);
 #endif
@@ -113,11 +115,25 @@ LRESULT CALLBACK display_wndproc(HWND hwnd, UINT message, WPARAM wparam, LPARAM 
     switch (message) {
     case WM_CREATE:
         make_image(window, hwnd);
+        publish_window_rect(hwnd);
         return 0;
+    case WM_MOVE:
+    case WM_SIZE:
+        publish_window_rect(hwnd);
+        return DefWindowProcA(hwnd, message, wparam, lparam);
+    case WM_CHAR:
+    case WM_SYSCHAR:
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+        // The window's keys are console keys.
+        if (take_key_message(message, wparam, lparam))
+            return 0;
+        return DefWindowProcA(hwnd, message, wparam, lparam);
     case WM_PAINT:
         paint(window, hwnd);
         return 0;
     case WM_DESTROY:
+        forget_window_rect();
         free_image(window);
         window->closed = true;
         PostQuitMessage(0);

@@ -2,8 +2,9 @@
 xdotool at the dialogs, screenshots of its window and the sound the SDL disk driver captured.
 
 Every test script is invoked as
-    SCRIPT --avistep BIN --make-avi BIN --source DIR
-and uses run_tests() to start one Xvfb of its own for all its tests.
+    SCRIPT --avistep BIN --make-avi BIN --source DIR [--window-manager openbox]
+and uses run_tests() to start one Xvfb of its own for all its tests, with the window manager on
+it when one is named (as on a desktop), else bare.
 """
 
 import argparse
@@ -50,6 +51,7 @@ def parse_command_line():
     parser.add_argument("--avistep", required=True, help="the avistep program")
     parser.add_argument("--make-avi", required=True, help="the test-clip writer")
     parser.add_argument("--source", required=True, help="the source tree")
+    parser.add_argument("--window-manager", help="a window manager to run on the display")
     args, rest = parser.parse_known_args()
     return [sys.argv[0]] + rest
 
@@ -90,11 +92,39 @@ class XServer:
                 self.process.wait()
 
 
-class Context:
-    """What the tests of one script share: the X server, a scratch folder and an artifacts folder
-    for screenshots and transcripts."""
+class WindowManager:
+    """A window manager (openbox) on the display, started with a home of its own and waited for
+    until it has taken the screen."""
 
-    def __init__(self, name):
+    def __init__(self, context, command):
+        home = context.path("wm-home")
+        os.makedirs(home)
+        env = context.env(HOME=home)
+        self.process = subprocess.Popen([command], env=env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + WAIT
+        while "_NET_SUPPORTING_WM_CHECK(WINDOW)" not in context.x(
+                "xprop", "-root", "_NET_SUPPORTING_WM_CHECK", check=False):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                self.stop()
+                raise RuntimeError("%s did not take the screen" % command)
+            time.sleep(0.1)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+class Context:
+    """What the tests of one script share: the X server (with its window manager, if any), a
+    scratch folder and an artifacts folder for screenshots and transcripts."""
+
+    def __init__(self, name, window_manager=None):
         self.name = name
         self.xserver = XServer()
         self.display = self.xserver.display
@@ -105,8 +135,11 @@ class Context:
         for sub in ("config", "data", "cache", "runtime"):
             os.makedirs(os.path.join(self.scratch, "xdg", sub))
         os.chmod(os.path.join(self.scratch, "xdg", "runtime"), 0o700)
+        self.window_manager = WindowManager(self, window_manager) if window_manager else None
 
     def close(self):
+        if self.window_manager:
+            self.window_manager.stop()
         self.xserver.stop()
         shutil.rmtree(self.scratch, ignore_errors=True)
 
@@ -166,6 +199,16 @@ class Context:
             match = re.search(r"^\s*%s:\s*(-?\d+)" % label, out, re.M)
             values[key] = int(match.group(1))
         return values
+
+    def outer_rect(self, window):
+        """(x, y, width, height) of the window on the screen with the frame a window manager
+        put around it."""
+        g = self.geometry(window)
+        out = self.x("xprop", "-id", str(window), "_NET_FRAME_EXTENTS", check=False)
+        match = re.search(r"= (\d+), (\d+), (\d+), (\d+)", out)
+        left, right, top, bottom = (int(v) for v in match.groups()) if match else (0, 0, 0, 0)
+        return (g["x"] - left, g["y"] - top, g["width"] + left + right,
+                g["height"] + top + bottom)
 
     def title(self, window):
         out = self.x("xprop", "-id", str(window), "-notype", "_NET_WM_NAME")
@@ -261,8 +304,9 @@ class Image:
 class Avistep:
     """One run of the real program in a pseudo-terminal that is its controlling terminal."""
 
-    def __init__(self, name, cwd=None, capture_sound=True):
+    def __init__(self, name, cwd=None, capture_sound=True, home=None):
         self.name = name
+        self.home = home
         self.cwd = cwd or context.scratch
         self.sound_file = context.path(name + ".sound.raw") if capture_sound else None
         self.stderr_path = os.path.join(context.artifacts, name + ".stderr.txt")
@@ -278,6 +322,12 @@ class Avistep:
 
     def start(self):
         env = context.env()
+        if self.home:
+            # A home of its own, where the program finds everything it might write to.
+            env["HOME"] = self.home
+            for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                         "GSETTINGS_BACKEND"):
+                env.pop(name, None)
         if self.sound_file:
             env.update(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=self.sound_file)
         else:
@@ -624,7 +674,9 @@ def run_tests(name):
     """Parses the command line, runs the script's unittest cases with one Xvfb for all of them."""
     global context
     argv = parse_command_line()
-    context = Context(name)
+    if args.window_manager:
+        name += "-" + os.path.basename(args.window_manager)
+    context = Context(name, args.window_manager)
     try:
         program = unittest.main(argv=argv, exit=False, verbosity=2)
     finally:

@@ -67,6 +67,30 @@ class CodecTest(unittest.TestCase):
             self.assertEqual(app.transcript, head + h.PROMPT_STEP + h.cnt_line(64, 48) +
                              "".join("decode err frame= %4d \n" % k for k in range(4)) + h.QUIT)
 
+    def test_mp3_sound_is_heard_at_its_pitch_and_level(self):
+        video = h.ffmpeg_clip("mp3.video.avi", 45, "64x48", ["-c:v", "rawvideo"], audio=False)
+        clip = h.context.path("mp3.avi")
+        h.ffmpeg("-i", video, "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2",
+                 "-af", "pan=stereo|c0=c0|c1=c0", "-map", "0:v", "-map", "1:a", "-c:v", "copy",
+                 "-c:a", "libmp3lame", clip)
+        with h.Avistep("mp3") as app:
+            app.choose(clip)
+            app.wait_for(h.PROMPT_MONITOR)
+            app.send("x")
+            app.wait_for(h.PROMPT_STEP)
+            app.send("x")
+            app.finish(self)
+            self.assertNotIn("no audio decoder", app.transcript)
+            played = app.captured_samples()
+            # One second from the middle of the 1.5 s played: a 440 Hz sine at 1/8 of full scale.
+            start = next(i for i, v in enumerate(played) if abs(v) > 1000) + 4000
+            second = played[start:start + 32000]
+            self.assertEqual(len(second), 32000)
+            rises = sum(1 for a, b in zip(second, second[1:]) if a < 0 <= b)
+            self.assertTrue(437 <= rises <= 443, "%d Hz" % rises)
+            level = (sum(v * v for v in second) / len(second)) ** 0.5
+            self.assertAlmostEqual(level, 4096 / 2 ** 0.5, delta=290)
+
     def test_the_sample_clip(self):
         sample = os.path.join(os.path.abspath(h.args.source), "samples", "sample.avi")
         self.walk("sample", sample, 24, 300, 320, 240)

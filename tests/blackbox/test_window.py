@@ -73,11 +73,14 @@ class WindowTest(unittest.TestCase):
             app.answer("y")                 # after frame 0: the next frame
             dialog = app.next_dialog()      # waiting after frame 1
             window = app.display_window()
-            h.context.screenshot("step_dialog_over_frame_1")
-            # Moving the dialog off the window uncovers it: the window repaints frame 1 while
-            # the program waits in the dialog.
-            h.context.x("xdotool", "windowmove", "--sync", str(dialog), "0", "0")
+            h.context.screenshot("step_dialog_beside_frame_1")
+            # The dialog opens beside the window; dragged over it and off again, it uncovers the
+            # window, which repaints frame 1 while the program waits in the dialog.
             shown = h.context.geometry(window)
+            h.context.x("xdotool", "windowmove", "--sync", str(dialog), str(shown["x"]),
+                        str(shown["y"]))
+            time.sleep(0.2)
+            h.context.x("xdotool", "windowmove", "--sync", str(dialog), "0", "0")
             moved = h.context.geometry(dialog)
             self.assertLessEqual(moved["x"] + moved["width"], shown["x"], "dialog still covers")
             time.sleep(0.3)

@@ -106,6 +106,10 @@ TEST_F(frame_loop, a_key_brings_up_the_interruption_and_yes_asks_the_step_questi
     EXPECT_EQ(fake.dialogs[1].after_frame, 2);
     EXPECT_EQ(fake.dialogs[2].after_frame, 3);
     EXPECT_EQ(fake.decoded, (std::vector<int32_t>{0, 1, 2, 3, 4, 5}));
+    // Each dialog waits for the frame's slice to be heard; continuous play never waits.
+    for (const auto& dialog : fake.dialogs)
+        EXPECT_TRUE(dialog.sound_done) << dialog.text << " after frame " << dialog.after_frame;
+    EXPECT_EQ(fake.drains, 3);
 }
 
 TEST_F(frame_loop, cancel_in_the_interruption_ends_playback_with_no_step_question)

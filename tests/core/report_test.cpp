@@ -1,6 +1,9 @@
 // The stream report, the mode prompts and what setup takes and gives back, for files of every
 // shape the tool meets.
+#include <algorithm>
+
 #include "core/playback_fixture.h"
+#include "playback/audio_slice.h"
 #include "playback/report.h"
 
 namespace {
@@ -139,6 +142,19 @@ TEST_F(report, a_stream_without_a_decoder_is_said_and_every_frame_still_gets_its
     const std::string out = play();
     EXPECT_NE(out.find("(frame)\nno decoder\n"), std::string::npos);
     EXPECT_NE(out.find("decode err frame=    0 \ndecode err frame=    1 \n"), std::string::npos);
+}
+
+TEST_F(report, sound_without_a_decoder_is_said_once_and_plays_as_silence)
+{
+    clip(2);
+    fake.no_sound_decoder = true;
+    modes('x', 'x');
+    const std::string out = play();
+    EXPECT_NE(out.find("(frame)\nno audio decoder\n" + prompt1), std::string::npos);
+    EXPECT_EQ(out.find("no audio decoder"), out.rfind("no audio decoder"));
+    ASSERT_FALSE(fake.played.empty());
+    for (const std::vector<unsigned char>& slice : fake.played)
+        EXPECT_EQ(std::count(slice.begin() + slice_header_bytes, slice.end(), 0), slice_bytes);
 }
 
 TEST(report_lines, cnt_wraps_as_32_bit_arithmetic)

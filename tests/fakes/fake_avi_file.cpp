@@ -111,6 +111,21 @@ int avi_stream_read(avi_stream* stream, int32_t first, int32_t count, void* buff
     return 0;
 }
 
+int avi_sound_open(avi_stream*)
+{
+    return fake.no_sound_decoder ? -1 : 0;
+}
+
+int avi_sound_read(avi_stream* stream, int32_t first, int32_t count, void* buffer,
+                   int32_t* samples_read)
+{
+    if (fake.no_sound_decoder) {
+        *samples_read = 0;
+        return -1;
+    }
+    return avi_stream_read(stream, first, count, buffer, count * 2, nullptr, samples_read);
+}
+
 void avi_frame_close(avi_frame_decoder*) {}
 
 void avi_stream_release(avi_stream* stream)

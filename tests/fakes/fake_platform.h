@@ -27,6 +27,7 @@ struct fake_key {
 struct fake_dialog {
     std::string text;
     int32_t after_frame;  // the last frame decoded when it was shown
+    bool sound_done;      // every slice played so far had been heard to its end
 };
 
 struct fake_platform {
@@ -35,6 +36,7 @@ struct fake_platform {
     std::vector<fake_stream> streams;
     int file_refs = 0;
     bool no_decoder = false;
+    bool no_sound_decoder = false;
     int bit_count = 24;
     int32_t frame_width = 4;
     int32_t frame_height = 2;
@@ -50,6 +52,8 @@ struct fake_platform {
     // What the program did.
     std::vector<int32_t> decoded;                   // frame indices asked for
     std::vector<std::vector<unsigned char>> played; // WAVE images played
+    size_t drained_through = 0;                     // slices heard to their end by a drain
+    int drains = 0;
     std::vector<fake_dialog> dialogs;
     std::vector<std::string> titles;
     std::vector<int32_t> drawn;                     // frame index found in each drawn picture

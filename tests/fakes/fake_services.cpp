@@ -76,7 +76,8 @@ bool dialog_choose_file(const char*, std::string*)
 
 int dialog_yes_no_cancel(const char* text, const char*)
 {
-    fake.dialogs.push_back({text, fake.decoded.empty() ? -1 : fake.decoded.back()});
+    fake.dialogs.push_back({text, fake.decoded.empty() ? -1 : fake.decoded.back(),
+                            fake.drained_through == fake.played.size()});
     if (fake.answers.empty())
         return answer_cancel;  // a script that runs dry ends playback rather than hanging
     const int answer = fake.answers.front();
@@ -91,6 +92,12 @@ bool sound_play_wave(const void* wave, size_t size)
         return false;
     fake.played.emplace_back(bytes, bytes + size);
     return true;
+}
+
+void sound_drain()
+{
+    fake.drains++;
+    fake.drained_through = fake.played.size();
 }
 
 void sound_close()

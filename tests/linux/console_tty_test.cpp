@@ -20,8 +20,10 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "platform/console.h"
+#include "platform/window_keys.h"
 
 namespace {
 
@@ -289,6 +291,42 @@ TEST(ConsoleTty, KeyWaitingConsumesNothing)
     EXPECT_EQ(next_report(run), "1");
     EXPECT_EQ(next_report(run), "1 224 77");
     EXPECT_EQ(next_report(run), "0");
+    EXPECT_EQ(WEXITSTATUS(finish(run)), 0);
+    close_all(run);
+}
+
+TEST(ConsoleTty, WindowKeysComeInTypedOrderAmongTerminalKeys)
+{
+    child_run run = start_child([] {
+        console_open();
+        say("ready");
+        for (int waited = 0; !console_key_waiting() && waited < patience_ms; waited++)
+            usleep(1000);
+        window_key_typed('w', 0);  // after the terminal's "a", which is still unread
+        say("typed");
+        wait_for_go();  // the test types "b" and lets go
+        for (int i = 0; i < 3; i++)
+            say_key();
+        say("%d", console_key_waiting());
+        // A window key ends a wait on an idle terminal.
+        std::thread late([] {
+            usleep(100 * 1000);
+            window_key_typed(224, 72);
+        });
+        say_key();
+        late.join();
+    });
+    ASSERT_EQ(next_report(run), "ready");
+    type(run, "a");
+    ASSERT_EQ(next_report(run), "typed");
+    type(run, "b");
+    close(run.go);
+    run.go = -1;
+    EXPECT_EQ(next_report(run), "1 97 0");
+    EXPECT_EQ(next_report(run), "1 119 0");
+    EXPECT_EQ(next_report(run), "1 98 0");
+    EXPECT_EQ(next_report(run), "0");
+    EXPECT_EQ(next_report(run), "1 224 72");
     EXPECT_EQ(WEXITSTATUS(finish(run)), 0);
     close_all(run);
 }

@@ -34,6 +34,9 @@ int main(int argc, char** argv)
     check_console_keys();
     check_sound();
     check_avi_file(temp);
+    char here[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof here, here);
+    check_sound_read(std::string(here) + "\\");
     check_window();
     std::printf("%d passed, %d failed\n", passed, failed);
     std::fflush(stdout);

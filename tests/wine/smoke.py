@@ -129,6 +129,19 @@ def make_clip(folder, make_avi):
     return path
 
 
+def make_tone_clips(folder):
+    """A 440 Hz tone at 1/8 of full scale, 3 s, stored in the formats the backend converts."""
+    tone = "aevalsrc=0.125*sin(2*PI*440*t):s=%d:d=3"
+    stereo = "pan=stereo|c0=c0|c1=c0"
+    for name, rate, codec in (("tone-s16-44100-stereo.avi", 44100, ["-af", stereo, "-c:a", "pcm_s16le"]),
+                              ("tone-u8-22050.avi", 22050, ["-c:a", "pcm_u8"]),
+                              ("tone-ima-adpcm.avi", 22050, ["-af", stereo, "-c:a", "adpcm_ima_wav"]),
+                              ("tone-mp3.avi", 44100, ["-af", stereo, "-c:a", "libmp3lame"]),
+                              ("tone-ac3.avi", 48000, ["-af", stereo, "-c:a", "ac3"])):
+        subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", tone % rate] + codec +
+                       [os.path.join(folder, name)], check=True)
+
+
 # --- the machinery: X, Wine, a console in tmux ----------------------------------------------
 
 class Session:
@@ -263,6 +276,21 @@ class Run:
             return b""
         with open(self.out, "rb") as f:
             return f.read()
+
+
+def box_clear_of(session, box, window):
+    """True when the two windows' rectangles on the screen do not intersect."""
+    rects = []
+    for w in (box, window):
+        geometry = session.x("getwindowgeometry", w)
+        at = re.search(r"Position: (-?\d+),(-?\d+)", geometry)
+        size = re.search(r"Geometry: (\d+)x(\d+)", geometry)
+        if not at or not size:
+            fail("no geometry for window %s in %r" % (w, geometry))
+        rects.append([int(v) for v in at.groups() + size.groups()])
+    a, b = rects
+    return not (a[0] < b[0] + b[2] and b[0] < a[0] + a[2] and a[1] < b[1] + b[3] and
+                b[1] < a[1] + a[3])
 
 
 def screenshot(session):
@@ -444,6 +472,7 @@ class Smoke:
             fail("console checks failed: %r" % run.output())
 
     def backend_checks(self, s):
+        make_tone_clips(s.folder)
         checks = os.path.join(self.args.build, "tests-wine", "win32_backend_checks.exe")
         done = subprocess.run([s.wine, checks], env=s.env(), cwd=s.folder, capture_output=True,
                               timeout=300)
@@ -527,8 +556,9 @@ class Smoke:
         return s.wait_until(found, "a Yes/No/Cancel dialog")
 
     def step_and_interrupt(self, s, clip):
-        """Step mode: Yes shows the next frame, No the one before; a console key brings up the
-        interruption box, whose No resumes continuous play to the end."""
+        """Step mode: Yes shows the next frame, No the one before; every box opens clear of the
+        video window; a key typed into the video window brings up the interruption box, whose
+        No resumes continuous play to the end."""
         exe = os.path.join(self.args.build, "avistep.exe")
         run = s.launch("step", [s.wine, exe], os.path.dirname(clip))
         chooser = run.dialog(self.t["text_choose_title"])
@@ -537,11 +567,25 @@ class Smoke:
         run.key("x")
         run.key("s")
         box = None
-        for answer, console_key in (("y", None), ("n", None), ("y", "k"), ("n", None)):
+        for number, (answer, window_key) in enumerate((("y", None), ("n", None), ("y", "k"),
+                                                      ("n", None))):
             box = self.next_dialog(s, run, box)
-            if console_key:
-                run.key(console_key)
-                time.sleep(0.5)  # through tmux and Wine's console into the input queue
+            video = s.windows("frame [0-9]+/%d " % FRAMES)[0]
+            if not box_clear_of(s, box, video):
+                fail("the message box covers the video window")
+            if number == 0:
+                # In the middle of the screen, where a box would open if nothing moved it.
+                s.x("windowmove", "--sync", video, "600", "480", check=False)
+                time.sleep(0.3)
+            if window_key:
+                # A key typed into the video window counts as a console key. Wine gives keys to
+                # the window it has activated, which a click does; a click brings the box back.
+                s.x("mousemove", "--window", video, "5", "5", "click", "1")
+                time.sleep(0.3)
+                s.x("key", window_key)
+                time.sleep(0.3)
+                s.x("mousemove", "--window", box, "5", "5", "click", "1")
+                time.sleep(0.3)
             run.focus_and(box, "key", answer)
         run.dialog("frame %d/%d " % (FRAMES - 1, FRAMES))
         time.sleep(1.0)

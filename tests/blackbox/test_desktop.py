@@ -1,0 +1,69 @@
+"""On a desktop, bare or under a window manager: the dialogs stay clear of the picture and take
+the keyboard, keys typed into the video window work as console keys, the frame's sound has
+played when a dialog opens, and a run leaves nothing in the user's home."""
+
+import os
+import time
+import unittest
+
+import avistep_harness as h
+
+FRAMES = 90
+
+
+def intersect(a, b):
+    return (a[0] < b[0] + b[2] and b[0] < a[0] + a[2] and a[1] < b[1] + b[3] and
+            b[1] < a[1] + a[3])
+
+
+class DesktopTest(unittest.TestCase):
+    def test_step_and_interrupt_from_the_window_leave_home_empty(self):
+        clip = h.make_avi("desktop.avi", "--width", "320", "--height", "240", "--frames",
+                          str(FRAMES))
+        home = h.context.path("home")
+        os.makedirs(home)
+        with h.Avistep("desktop", home=home) as app:
+            app.choose(clip)
+            app.wait_for(h.PROMPT_MONITOR)
+            app.send("x")
+            app.wait_for(h.PROMPT_STEP)
+            app.send("s")
+
+            dialog = app.next_dialog()      # after frame 0
+            window = app.display_window()
+            shown, asked = h.context.outer_rect(window), h.context.outer_rect(dialog)
+            h.context.screenshot("step_dialog_beside_the_window")
+            self.assertFalse(intersect(shown, asked), "the dialog %s covers the window %s"
+                             % (asked, shown))
+            # The slice of frame 0 has played to its end before the dialog asks.
+            slice_0 = h.clip_pcm(clip)[:h.SAMPLES_PER_FRAME]
+            self.assertIsNone(h.find_slices(app.captured_samples(), [slice_0]))
+
+            # The dialog has the keyboard: 'y' typed with no focusing answers it.
+            time.sleep(0.3)
+            h.context.x("xdotool", "key", "y")
+            app.wait_for_frame_lines(2)
+            dialog = app.next_dialog()      # after frame 1
+            h.context.x("xdotool", "key", "Escape")
+            self.assertTrue(app.window_gone(dialog, h.WAIT), "Escape did not close the dialog")
+
+            # Playing on: a key typed into the focused video window interrupts, as in the console.
+            h.context.focus_and_key(window, "k")
+            interruption = app.next_dialog()
+            self.assertLess(len(h.FRAME_LINE.findall(app.transcript)), FRAMES,
+                            "the key in the window did not interrupt playback")
+            self.assertFalse(intersect(shown, h.context.outer_rect(interruption)))
+            h.context.x("xdotool", "key", "Escape")  # Cancel: playback ends
+            app.wait_for(h.QUIT)
+            # "quit?" is answered in the window too.
+            h.context.focus_and_key(window, "q")
+            self.assertEqual(app.wait_exit(), 0)
+            app.check_terminal_restored(self)
+
+        written = [os.path.join(folder, name) for folder, _, names in os.walk(home)
+                   for name in names]
+        self.assertEqual(written, [], "the run wrote into the home folder")
+
+
+if __name__ == "__main__":
+    h.run_tests("desktop")
