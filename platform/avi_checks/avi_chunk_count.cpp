@@ -152,7 +152,11 @@ bool count_avi_chunks(const char* path, avi_chunk_counts* out, bool walk)
     *out = avi_chunk_counts{};
     if (!path)
         return false;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in;
+    // Unbuffered: each chunk header is one small read, not a refill of a buffer the next seek
+    // throws away.
+    in.rdbuf()->pubsetbuf(nullptr, 0);
+    in.open(path, std::ios::binary);
     if (!in || !in.seekg(0, std::ios::end))
         return false;
     const std::streamoff size = in.tellg();
