@@ -3,9 +3,10 @@
 
 #include <cstddef>
 
-// Plays the complete WAVE image (RIFF, "fmt ", "data") of `size` bytes and returns when it has
-// played but for the last device buffer, so that the next image joins it without a gap. False
-// at once when the image is malformed or there is no sound device.
+// Plays the complete WAVE image (RIFF, "fmt ", "data") of `size` bytes and returns when at most
+// about two frames' worth of sound (64 ms) is still queued, its own end included, so that the
+// next image joins it without a gap even after a slow frame. False at once when the image is
+// malformed or there is no sound device.
 bool sound_play_wave(const void* wave, size_t size);
 // Returns once every image played so far has been heard to its end, before the program waits
 // on the user; the device stays open.

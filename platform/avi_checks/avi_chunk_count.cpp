@@ -12,6 +12,10 @@ constexpr int max_riff_parts = 4096;
 // "rec " lists group chunks; they are not expected to nest, but may.
 constexpr int max_list_depth = 4;
 constexpr size_t index_block_entries = 4096;
+// An OpenDML super index lists one standard index per part and stream, rarely more than a few
+// hundred; the header list holding it is small.
+constexpr uint32_t max_super_index_entries = 1u << 16;
+constexpr uint64_t max_header_list_bytes = uint64_t(16) << 20;
 
 constexpr uint32_t tag(const char (&s)[5])
 {
@@ -22,6 +26,16 @@ constexpr uint32_t tag(const char (&s)[5])
 uint32_t u32(const uint8_t* p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+uint16_t u16(const uint8_t* p)
+{
+    return uint16_t(p[0] | p[1] << 8);
+}
+
+uint64_t u64(const uint8_t* p)
+{
+    return uint64_t(u32(p)) | uint64_t(u32(p + 4)) << 32;
 }
 
 struct file_bytes {
@@ -102,9 +116,95 @@ void count_index(const file_bytes& f, byte_range r, avi_chunk_counts* out)
     }
 }
 
+// The chunks a standard index (ix##) at `at` lists for stream `stream`; false unless it is one
+// that lies wholly in the file.
+bool count_standard_index(const file_bytes& f, uint64_t at, int stream, avi_chunk_counts* out)
+{
+    uint8_t h[32];
+    if (!f.read(at, h, sizeof h))
+        return false;
+    const uint64_t size = u32(h + 4);
+    const uint16_t longs = u16(h + 8);
+    const uint32_t entries = u32(h + 12);
+    // AVI_INDEX_OF_CHUNKS: two longs an entry (offset, size), three for field indexes.
+    if ((u32(h) & 0xffff) != (tag("ix00") & 0xffff) || h[11] != 1 || (longs != 2 && longs != 3) || size < 24 ||
+        uint64_t(entries) * longs * 4 > size - 24 || size > f.size || at + 8 > f.size - size ||
+        stream_of(u32(h + 16)) != stream)
+        return false;
+    out->chunks[stream] = uint32_t(std::min<uint64_t>(uint64_t(out->chunks[stream]) + entries,
+                                                      UINT32_MAX));
+    return true;
+}
+
+// Counts stream `stream`'s chunks through the super index (indx) whose body is at `r`: one read
+// for it and one for the head of each standard index it lists. False when it is not a super
+// index or one of its indexes does not hold.
+bool count_super_index(const file_bytes& f, byte_range r, int stream, avi_chunk_counts* out)
+{
+    uint8_t h[24];
+    if (r.end - r.begin < sizeof h || !f.read(r.begin, h, sizeof h))
+        return false;
+    const uint16_t longs = u16(h);
+    const uint32_t entries = u32(h + 4);
+    // AVI_INDEX_OF_INDEXES, four longs an entry: offset (two), size, duration.
+    if (h[3] != 0 || longs != 4 || entries > max_super_index_entries ||
+        uint64_t(entries) * 16 > r.end - r.begin - sizeof h || stream_of(u32(h + 8)) != stream)
+        return false;
+    std::vector<uint8_t> list(size_t(entries) * 16);
+    if (!f.read(r.begin + sizeof h, list.data(), list.size()))
+        return false;
+    for (uint32_t i = 0; i < entries; i++) {
+        if (!count_standard_index(f, u64(&list[size_t(i) * 16]), stream, out))
+            return false;
+    }
+    return true;
+}
+
+// OpenDML files index every stream's chunks in all parts: each stream's header (strl) holds a
+// super index pointing at the standard indexes. Counts them there, instead of walking a file of
+// many gigabytes one chunk header at a time; false (counts untouched) unless every stream with
+// chunks has one that holds.
+bool count_odml_indexes(const file_bytes& f, byte_range hdrl, avi_chunk_counts* out)
+{
+    if (hdrl.end - hdrl.begin > max_header_list_bytes)
+        return false;
+    avi_chunk_counts counted = *out;
+    int stream = 0;
+    bool any = false;
+    uint8_t h[12];
+    for (uint64_t at = hdrl.begin; at + 12 <= hdrl.end && f.read(at, h, 12);) {
+        const uint64_t end = std::min(at + 8 + u32(h + 4), hdrl.end);
+        if (u32(h) == tag("LIST") && u32(h + 8) == tag("strl")) {
+            if (stream >= avi_max_chunk_streams)
+                return false;
+            bool indexed = false;
+            for (uint64_t in = at + 12; in + 8 <= end && f.read(in, h, 8);) {
+                const uint64_t chunk_end = std::min(in + 8 + u32(h + 4), end);
+                if (u32(h) == tag("indx")) {
+                    if (!count_super_index(f, {in + 8, chunk_end}, stream, &counted))
+                        return false;
+                    indexed = true;
+                }
+                in += 8 + u32(h + 4) + (u32(h + 4) & 1);
+            }
+            // A stream without a super index may still have chunks: only a walk counts them.
+            if (!indexed)
+                return false;
+            any = true;
+            stream++;
+        }
+        at += 8 + u32(h + 4) + (u32(h + 4) & 1);
+    }
+    if (!any)
+        return false;
+    *out = counted;
+    return true;
+}
+
 bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out)
 {
     std::vector<byte_range> movies;
+    byte_range headers{0, 0};
     byte_range index{0, 0};
     bool has_index = false;
     bool extended = false;  // OpenDML: idx1, if any, covers the first part only
@@ -125,6 +225,8 @@ bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out)
             if (id == tag("LIST") && chunk >= 4 && f.read(at + 8, h + 8, 4) &&
                 u32(h + 8) == tag("movi"))
                 movies.push_back({at + 12, end});
+            else if (id == tag("LIST") && n == 0 && u32(h + 8) == tag("hdrl"))
+                headers = {at + 12, end};
             else if (id == tag("idx1") && n == 0 && !has_index) {
                 index = {at + 8, end};
                 has_index = true;
@@ -137,6 +239,8 @@ bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out)
         return false;
     if (has_index && !extended && !walk) {
         count_index(f, index, out);
+        out->from_index = true;
+    } else if (extended && !walk && count_odml_indexes(f, headers, out)) {
         out->from_index = true;
     } else {
         for (const byte_range& movie : movies)

@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
 #include "platform/linux/ffmpeg_input.h"
 #include "platform/linux/frame_cache.h"
 #include "platform/linux/frame_decoder.h"
@@ -30,9 +32,17 @@ constexpr auto caller_paused = std::chrono::milliseconds(60);
 // Below this many pictures in the budget the cache keeps no frames ahead of need: one is lent,
 // one being converted, and the rest would be too few to be worth a second decoder.
 constexpr int min_prefetch_pictures = 8;
-// One codec thread for each decoder: frame threads made the walk slower on two cores, where the
-// worker and the display thread want the other one.
-constexpr int decoder_threads = 1;
+// Codec threads only for large pictures: at 640x480 frame threads made the walk slower on two
+// cores, where the worker and the display thread want the other one.
+constexpr int decoder_threads = video_frames_threads_by_size;
+// While the caller walks forward, the worker keeps up to this many frames after it decoded: a
+// frame slower to decode than its slice lasts (a keyframe, a burst of detail) is then absorbed
+// by the frames before it, and the caller's thread is free for drawing meanwhile.
+constexpr int64_t read_ahead_frames = 8;
+// Reading ahead takes new blocks only up to this many (the lent picture, the one being
+// converted, two ahead); the rest come as the worker readies memory in the caller's pauses, so a
+// walk as fast as the decoder never waits for fresh memory (see grow_pool).
+constexpr int read_ahead_new_blocks = 4;
 
 // A run of frames to decode in order and convert into the cache.
 struct fill_job {
@@ -41,6 +51,7 @@ struct fill_job {
     int64_t done = -1;       // the last frame dealt with
     uint64_t generation = 0; // a new number cancels the run in progress
     bool active = false;
+    bool forward = false;    // reading ahead of a walk forward, extended as the walk goes on
 };
 
 // What decodes and converts on one thread: the caller's own, or the worker's.
@@ -69,6 +80,7 @@ struct cached_frames {
     bool worker_failed = false;  // the worker's decoder would not open: no fills
     bool pool_failed = false;    // memory ran out: the cache stays as big as it is
     bool stop = false;
+    bool filling = false;  // the worker is running a fill
     cached_frames_stats stats{};
     bool in_request = false;            // the caller is inside cached_frames_get
     clock_type::time_point last_return;  // when it last came out
@@ -81,6 +93,13 @@ struct cached_frames {
 namespace {
 
 using guard = std::unique_lock<std::mutex>;
+
+int64_t machine_memory()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page = sysconf(_SC_PAGESIZE);
+    return pages > 0 && page > 0 ? int64_t(pages) * page : 0;
+}
 
 bool open_reader(frame_reader* r, const cached_frames* f, int threads)
 {
@@ -123,7 +142,8 @@ int decode_into_cache(cached_frames* f, frame_reader* r, int64_t index, bool ahe
     }
     f->picture_bytes = bytes;
     const bool in_worker = r != &f->own;
-    slot = frame_cache_reserve(&f->cache, index, bytes, in_worker, ahead_of_need);
+    const bool grow = in_worker && (!f->job.forward || f->cache.blocks < read_ahead_new_blocks);
+    slot = frame_cache_reserve(&f->cache, index, bytes, grow, ahead_of_need);
     if (slot < 0)
         return -1;
     uint8_t* block = f->cache.slots[size_t(slot)].block;
@@ -234,11 +254,16 @@ void worker_main(cached_frames* f)
             held.lock();
             f->worker_failed = !reader_open;
         }
+        const uint64_t ran = f->job.generation;
         if (reader_open) {
             f->stats.prefetches++;
+            f->filling = true;
             run_fill(f, &reader, held);
+            f->filling = false;
         }
-        f->job.active = false;
+        // A job started while this one ran replaced it, and is still to do.
+        if (f->job.generation == ran || !reader_open)
+            f->job.active = false;
         f->changed.notify_all();
     }
     f->job.active = false;
@@ -256,33 +281,73 @@ void start_worker(cached_frames* f)
     f->changed.notify_all();
 }
 
-void start_fill(cached_frames* f, int64_t from, int64_t to)
+void start_fill(cached_frames* f, int64_t from, int64_t to, bool forward = false)
 {
     f->job.from = from;
     f->job.to = to;
     f->job.done = from - 1;
     f->job.generation++;
     f->job.active = true;
+    f->job.forward = forward;
     start_worker(f);
 }
 
-// After frame `index` was given, coming from frame `previous`: if the frames cached next to it
-// are running out in the direction the user is going, has the worker fill in the next ones. A
-// walk forward needs none: the caller's decoder goes on from where it stands.
-void plan_fill(cached_frames* f, int64_t index, int64_t previous)
+// Frames the worker reads ahead of a walk forward: none when the budget holds too few pictures.
+int64_t read_ahead(const cached_frames* f)
 {
     const int pictures = pictures_in_budget(f);
+    if (!f->prefetch || f->worker_failed || f->limit <= 0 || pictures < min_prefetch_pictures)
+        return 0;
+    return std::min<int64_t>(read_ahead_frames, pictures / 4);
+}
+
+// A walk forward: the worker keeps the frames after `index` decoded, extending its fill as the
+// walk goes on.
+void read_ahead_of(cached_frames* f, int64_t index)
+{
+    const int64_t window = read_ahead(f);
+    f->cache.ahead = window;
+    f->cache.behind = 0;
+    if (window == 0)
+        return;
+    const int64_t to = std::min(f->limit - 1, index + window);
+    if (f->job.active) {
+        if (f->job.forward)
+            f->job.to = std::max(f->job.to, to);
+        return;
+    }
+    const int64_t next = index + frame_cache_run(&f->cache, index, +1, window) + 1;
+    if (next <= to)
+        start_fill(f, next, to, true);
+}
+
+// After frame `index` was given, coming from frame `previous`: going forward one frame, has the
+// worker read ahead; going elsewhere, if the frames cached next to it are running out in the
+// direction the user is going, has the worker fill in the next ones.
+void plan_fill(cached_frames* f, int64_t index, int64_t previous)
+{
+    if (index == previous + 1) {
+        read_ahead_of(f, index);
+        return;
+    }
+    const int pictures = pictures_in_budget(f);
+    f->cache.ahead = 0;
+    f->cache.behind = index < previous ? std::max(pictures - 2, 0) : 0;
     if (!f->prefetch || f->worker_failed || f->job.active || pictures < min_prefetch_pictures ||
         index == previous)
         return;
     const int64_t half = pictures / 2;
     const int64_t low = pictures / 4;
 
+    // Stepping back, the budget goes to the frames behind (all but the lent picture and one
+    // being converted), and a fill starts while half of them are still there: it decodes from
+    // the keyframe before, however far, and that takes its time.
     if (index < previous) {
-        const int64_t behind = frame_cache_run(&f->cache, index, -1, half);
+        const int64_t keep = f->cache.behind;
+        const int64_t behind = frame_cache_run(&f->cache, index, -1, keep);
         const int64_t start = index - behind;  // the first frame of the cached run
-        if (behind < low && start > 0)
-            start_fill(f, std::max<int64_t>(0, start - (half - behind)), start - 1);
+        if (behind < half && start > 0)
+            start_fill(f, std::max<int64_t>(0, start - (keep - behind)), start - 1);
         return;
     }
     const int64_t ahead = frame_cache_run(&f->cache, index, +1, half);
@@ -332,7 +397,15 @@ cached_frames* cached_frames_open(const char* path, int stream, int64_t frames)
         delete f;
         return nullptr;
     }
-    frame_cache_init(&f->cache, frame_cache_default_budget, frames);
+    const AVCodecContext* codec = f->own.frames.codec;
+    const int64_t picture = int64_t(dib_row_bytes(codec->width, 24)) * codec->height;
+    frame_cache_init(&f->cache, frame_cache_budget_for(picture, machine_memory()), frames);
+    // While the user answers the questions before playback, the worker opens its decoder and
+    // decodes the first frames: playback starts with them ready.
+    if (frames > 0) {
+        guard held(f->lock);
+        start_fill(f, 0, std::min<int64_t>(frames, read_ahead_new_blocks) - 1, true);
+    }
     return f;
 }
 
@@ -348,6 +421,18 @@ const bitmap_info_header* get_frame(cached_frames* f, int64_t index, guard& held
 
     int slot = frame_cache_find(&f->cache, index);
     if (slot < 0 && fill_brings(f, index)) {
+        f->stats.waits++;
+        f->changed.wait(held, [&] {
+            return frame_cache_find(&f->cache, index) >= 0 || !fill_brings(f, index);
+        });
+        slot = frame_cache_find(&f->cache, index);
+    }
+    // Walking forward, a frame the caller's decoder would have to seek for is left to the
+    // worker, whose decoder has been reading ahead and usually just stopped short of it.
+    if (slot < 0 && index == previous + 1 && read_ahead(f) > 0 &&
+        !video_frames_can_decode_on(&f->own.frames, index)) {
+        if (!fill_brings(f, index))
+            start_fill(f, index, std::min(f->limit - 1, index + read_ahead(f)), true);
         f->stats.waits++;
         f->changed.wait(held, [&] {
             return frame_cache_find(&f->cache, index) >= 0 || !fill_brings(f, index);
@@ -401,7 +486,8 @@ void cached_frames_configure(cached_frames* f, int64_t budget, bool prefetch)
 {
     guard held(f->lock);
     f->job.generation++;
-    f->changed.wait(held, [f] { return !f->job.active; });
+    f->job.active = false;
+    f->changed.wait(held, [f] { return !f->filling; });
     f->prefetch = prefetch;
     frame_cache_clear(&f->cache);
     f->cache.budget = std::max<int64_t>(budget, 0);

@@ -12,15 +12,24 @@ namespace {
 // and grows with the frames actually cached beyond: a damaged length field costs nothing.
 constexpr int64_t initial_map_frames = int64_t(1) << 20;
 
+// How far frame `index` lies from the position; 0 within the frames kept for the way the caller
+// is going.
+int64_t distance_to(const frame_cache* c, int64_t index)
+{
+    if (index < c->position)
+        return c->position - index <= c->behind ? 0 : c->position - index;
+    return index - c->position <= c->ahead ? 0 : index - c->position;
+}
+
 // How far the slot's picture lies from the position; -1 for an empty slot.
 int64_t distance(const frame_cache* c, const cache_slot& s)
 {
     if (s.first < 0)
         return -1;
     if (c->position < s.first)
-        return s.first - c->position;
+        return distance_to(c, s.first);
     if (c->position > s.last)
-        return c->position - s.last;
+        return distance_to(c, s.last);
     return 0;
 }
 
@@ -96,6 +105,17 @@ void trim_to_budget(frame_cache* c, int keep)
 }
 
 }  // namespace
+
+int64_t frame_cache_budget_for(int64_t picture_bytes, int64_t memory_bytes)
+{
+    constexpr int64_t pictures = 20;
+    constexpr int64_t least = int64_t(48) << 20;
+    int64_t budget = std::clamp(pictures * std::max<int64_t>(picture_bytes, 0), least,
+                                frame_cache_default_budget);
+    if (memory_bytes > 0)
+        budget = std::min(budget, memory_bytes / 16);
+    return budget;
+}
 
 void frame_cache_init(frame_cache* c, int64_t budget, int64_t frames)
 {
@@ -214,8 +234,7 @@ int frame_cache_reserve(frame_cache* c, int64_t index, size_t bytes, bool grow, 
         slot = farthest(c, -1);
         if (slot < 0)
             return -1;
-        const int64_t wanted = index < c->position ? c->position - index : index - c->position;
-        if (only_farther && distance(c, c->slots[size_t(slot)]) <= wanted)
+        if (only_farther && distance(c, c->slots[size_t(slot)]) <= distance_to(c, index))
             return -1;
     }
 

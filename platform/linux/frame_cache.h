@@ -11,6 +11,11 @@
 #include "platform/dib.h"
 
 constexpr int64_t frame_cache_default_budget = int64_t(256) << 20;
+// The budget for pictures of `picture_bytes` on a machine with `memory_bytes` of memory (0:
+// unknown): some twenty pictures (about two thirds of a second, enough to step back over while
+// the worker fills in more), at least 48 MB for small pictures and at most 256 MB for large
+// ones, and never more than a sixteenth of the machine's memory.
+int64_t frame_cache_budget_for(int64_t picture_bytes, int64_t memory_bytes);
 // More slots would cost lookups and bring little: they already cover many groups of pictures.
 constexpr int frame_cache_max_slots = 4096;
 
@@ -31,6 +36,11 @@ struct frame_cache {
     std::vector<int32_t> slot_of;  // frame index -> slot, -1 when not cached
     int lent = -1;          // the slot last handed to the caller; kept until the next request
     int64_t position = 0;   // the frame last asked for: pictures near it are worth keeping
+    // While the caller walks forward, the frames this far after the position are read ahead
+    // for it: they are kept as the position's own picture is, before any picture behind it.
+    int64_t ahead = 0;
+    // Likewise the frames this far before it while the caller steps back.
+    int64_t behind = 0;
     int64_t conversions = 0;  // pictures converted into the cache, ever
 };
 

@@ -1,6 +1,7 @@
 #include "platform/linux/frame_decoder.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "platform/linux/ffmpeg_input.h"
 
@@ -17,6 +18,18 @@ int64_t picture_pixel_limit(const AVCodecParameters* par)
     const int64_t declared = int64_t(std::max(par->width, 0)) * std::max(par->height, 0);
     return std::clamp<int64_t>(4 * std::min(declared, max_picture_pixels),
                                undeclared_picture_pixels, max_picture_pixels);
+}
+
+// From about 720p up a picture is worth splitting among codec threads; below, one thread decodes
+// faster, as the second core is busy with the display and the cache's other decoder.
+constexpr int64_t threaded_picture_pixels = int64_t(1280) * 720;
+
+int threads_for(const AVCodecParameters* par)
+{
+    if (int64_t(par->width) * par->height < threaded_picture_pixels)
+        return 1;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return int(std::clamp(cores, 1u, 8u));
 }
 
 void drop_frames(video_frames* v)
@@ -184,7 +197,7 @@ bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int6
         return false;
     }
     v->codec->pkt_timebase = input->streams[stream]->time_base;
-    v->codec->thread_count = threads;
+    v->codec->thread_count = threads == video_frames_threads_by_size ? threads_for(par) : threads;
     v->codec->max_pixels = picture_pixel_limit(par);
     if (avcodec_open2(v->codec, decoder, nullptr) < 0) {
         video_frames_close(v);

@@ -9,6 +9,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+constexpr int video_frames_threads_by_size = -1;
+
 struct video_frames {
     AVFormatContext* input = nullptr;  // owned: this decoder's own demuxer
     int stream = -1;
@@ -38,7 +40,8 @@ struct video_frames {
 };
 
 // Takes ownership of `input` (also on failure) and prepares decoding of its stream `stream` with
-// `threads` codec threads (0: as many as the machine has); false if no decoder can be opened.
+// `threads` codec threads (0: as many as the machine has; video_frames_threads_by_size: one for
+// small pictures, the machine's cores for large ones); false if no decoder can be opened.
 bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int64_t limit,
                        int threads);
 // The decoded picture for frame `index`, with the index of the frame it came from in *pts (an

@@ -14,6 +14,8 @@ extern "C" {
 namespace {
 
 constexpr int out_rate = 32000;
+constexpr int min_rate = 1000;
+constexpr int max_rate = 768000;
 constexpr int64_t silence_step = 4096;  // silence is fed in pieces no larger than this
 
 int64_t gcd(int64_t a, int64_t b)
@@ -196,7 +198,8 @@ bool sound_decoder_open(sound_decoder* d, AVFormatContext* input, int stream,
     d->input = input;
     d->stream = stream;
     const AVCodec* decoder = par ? avcodec_find_decoder(par->codec_id) : nullptr;
-    if (!input || !decoder || par->sample_rate <= 0) {
+    // Rates no recording uses are a damaged header; resampling from them would cost without end.
+    if (!input || !decoder || par->sample_rate < min_rate || par->sample_rate > max_rate) {
         sound_decoder_close(d);
         return false;
     }
@@ -215,7 +218,10 @@ bool sound_decoder_open(sound_decoder* d, AVFormatContext* input, int stream,
         return false;
     }
     d->in_rate = par->sample_rate;
-    d->frame_unit = std::max(par->frame_size, 1);
+    // Only lossy codecs' timestamps may be rounded; PCM packets start on any sample.
+    const AVCodecDescriptor* about = avcodec_descriptor_get(par->codec_id);
+    if (about && (about->props & AV_CODEC_PROP_LOSSY))
+        d->frame_unit = std::max(par->frame_size, 1);
     keep_only_stream(input, stream);
     return true;
 }

@@ -8,12 +8,16 @@
 
 namespace {
 
-// Frames per device buffer. The device takes the queue a buffer at a time; a call returns when
-// less than one buffer of its image is left in the queue, so the caller has one buffer's time
-// (32 ms at 32000 Hz, about a frame) to queue the next image before the device would pad with
-// silence. A power of two: SDL's dummy and disk drivers pace whole milliseconds per buffer, and
-// they lose least time to oversleeping with few, large buffers.
+// Frames per device buffer. The device takes the queue a buffer at a time. A power of two: SDL's
+// dummy and disk drivers pace whole milliseconds per buffer, and they lose least time to
+// oversleeping with few, large buffers.
 constexpr Uint16 device_buffer_frames = 1024;
+// A call returns once fewer than this many buffers are left in the queue, so the caller has one
+// to two buffers' time (32 to 64 ms at 32000 Hz) to queue the next image before the device
+// would pad with silence: a frame that costs more than its own slice does not break the sound.
+// The price is that a picture leads its sound by up to as long; 64 ms is well below what
+// viewers notice as sound coming late.
+constexpr Uint32 queued_ahead_buffers = 2;
 // A device that takes nothing from its queue for this long has stopped.
 constexpr Uint64 stall_ms = 1000;
 
@@ -172,7 +176,7 @@ bool sound_play_wave(const void* wave, size_t size)
         SDL_PauseAudioDevice(out.device, 0);
         out.started = true;
     }
-    if (!wait_for_queue_below(out.buffer_bytes)) {
+    if (!wait_for_queue_below(out.buffer_bytes * queued_ahead_buffers)) {
         abandon_device();
         return false;
     }

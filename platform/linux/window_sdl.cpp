@@ -1,7 +1,9 @@
 // The window service over SDL2: the display thread owns the SDL window and its event loop; the
 // main thread writes the off-screen image under a mutex and hands every other request to the
 // display thread, waking it with a user event. The window is painted through its window
-// surface, which needs no GL and works the same on a real X server and on Xvfb.
+// surface, which needs no GL and works the same on a real X server and on Xvfb. When that
+// surface is 32-bit XRGB (as X servers of depth 24 give) it is the off-screen image itself: a
+// frame is converted once, from the DIB straight into what the X server is sent.
 #include "platform/window.h"
 
 #include <SDL.h>
@@ -41,6 +43,9 @@ struct window_handle {
 
     std::mutex image_lock;
     std::vector<uint32_t> image;  // XRGB, width x height, guarded by image_lock
+    // The window surface's pixels when they can serve as the image (XRGB, rows packed), else
+    // null; set by the display thread under image_lock.
+    uint32_t* surface_pixels = nullptr;
 
     std::atomic<bool> wake_pending{false};  // a wake-up event is queued and not yet handled
     std::atomic<bool> present_pending{false};
@@ -120,6 +125,36 @@ bool start_video()
     return true;
 }
 
+bool surface_is_image(const window_handle* window, const SDL_Surface* surface)
+{
+    return surface->format->format == SDL_PIXELFORMAT_RGB888 && !SDL_MUSTLOCK(surface) &&
+           surface->w == window->width && surface->h == window->height &&
+           surface->pitch == window->width * 4;
+}
+
+// Display thread, under image_lock: draws into the window surface from now on if it can serve as
+// the image, else into `image`. A surface made anew (which SDL does only if the window's size
+// changed) starts white.
+void use_surface(window_handle* window, SDL_Surface* surface)
+{
+    uint32_t* pixels =
+        surface && surface_is_image(window, surface) ? static_cast<uint32_t*>(surface->pixels)
+                                                     : nullptr;
+    if (pixels == window->surface_pixels)
+        return;
+    if (pixels)
+        std::fill(pixels, pixels + size_t(window->width) * size_t(window->height), white);
+    if (!pixels && window->image.empty())
+        window->image.assign(size_t(window->width) * size_t(window->height), white);
+    window->surface_pixels = pixels;
+}
+
+// Where the main thread draws; under image_lock.
+uint32_t* image_of(window_handle* window)
+{
+    return window->surface_pixels ? window->surface_pixels : window->image.data();
+}
+
 // Display thread: copies the off-screen image to the window.
 void repaint(window_handle* window)
 {
@@ -128,16 +163,20 @@ void repaint(window_handle* window)
     SDL_Surface* surface = SDL_GetWindowSurface(window->sdl_window);
     if (!surface)
         return;
+    std::lock_guard<std::mutex> lock(window->image_lock);
+    use_surface(window, surface);
+    // Held while the X server is sent the surface, so a frame is never drawn into it halfway.
+    if (window->surface_pixels) {
+        SDL_UpdateWindowSurface(window->sdl_window);
+        return;
+    }
     if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0)
         return;
     int columns = std::min(window->width, surface->w);
     int rows = std::min(window->height, surface->h);
-    {
-        std::lock_guard<std::mutex> lock(window->image_lock);
-        SDL_ConvertPixels(columns, rows, SDL_PIXELFORMAT_RGB888, window->image.data(),
-                          window->width * 4, surface->format->format, surface->pixels,
-                          surface->pitch);
-    }
+    SDL_ConvertPixels(columns, rows, SDL_PIXELFORMAT_RGB888, window->image.data(),
+                      window->width * 4, surface->format->format, surface->pixels,
+                      surface->pitch);
     if (SDL_MUSTLOCK(surface))
         SDL_UnlockSurface(surface);
     SDL_UpdateWindowSurface(window->sdl_window);
@@ -243,7 +282,6 @@ window_handle* window_create(int width, int height, const char* class_name, cons
     auto* window = new window_handle;
     window->width = width;
     window->height = height;
-    window->image.assign(size_t(width) * size_t(height), white);
     int x = 0;
     int y = 0;
     opening_position(width, height, &x, &y);
@@ -256,6 +294,10 @@ window_handle* window_create(int width, int height, const char* class_name, cons
         return nullptr;
     }
     window->window_id = SDL_GetWindowID(window->sdl_window);
+    {
+        std::lock_guard<std::mutex> lock(window->image_lock);
+        use_surface(window, SDL_GetWindowSurface(window->sdl_window));
+    }
     publish_window_rect(window->sdl_window);
     repaint(window);
     SDL_RaiseWindow(window->sdl_window);
@@ -305,7 +347,8 @@ void window_clear(window_handle* window)
     if (!window || window->closed)
         return;
     std::lock_guard<std::mutex> lock(window->image_lock);
-    std::fill(window->image.begin(), window->image.end(), white);
+    uint32_t* image = image_of(window);
+    std::fill(image, image + size_t(window->width) * size_t(window->height), white);
 }
 
 void window_draw_dib(window_handle* window, const bitmap_info_header* header, const void* pixels)
@@ -313,7 +356,7 @@ void window_draw_dib(window_handle* window, const bitmap_info_header* header, co
     if (!window || !header || window->closed)
         return;
     std::lock_guard<std::mutex> lock(window->image_lock);
-    dib_blit(*header, pixels, window->image.data(), window->width, window->height);
+    dib_blit(*header, pixels, image_of(window), window->width, window->height);
 }
 
 void window_present(window_handle* window)

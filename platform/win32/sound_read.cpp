@@ -224,8 +224,12 @@ bool read_source(avi_stream* stream, sound_state* s)
         return false;
     std::vector<unsigned char> data(static_cast<size_t>(bytes));
     if (AVIStreamRead(win(stream), s->next_block, want, data.data(), bytes, &bytes, &samples) != 0 ||
-        samples <= 0)
+        bytes <= 0)
         return false;
+    // Wine's library reads MP3 as a byte stream in blocks of the format's block size and counts
+    // none of them as samples: the next read goes on from the next block.
+    if (samples <= 0)
+        samples = want;
     s->next_block += samples;
     s->stages[0].input.insert(s->stages[0].input.end(), data.begin(), data.begin() + bytes);
     return true;

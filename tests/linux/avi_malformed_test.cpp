@@ -143,6 +143,67 @@ TEST_F(AviMalformed, ChunksAreCountedInTheIndexOrByWalkingTheFile)
     EXPECT_EQ(count("huge_chunk.avi", huge_chunk).chunks[0], 2u);
 }
 
+// An OpenDML file as capture programs write them: a super index in the stream's header list,
+// and a standard index at the end of each part's movi list, listing the part's chunks.
+TEST_F(AviMalformed, OpenDmlFilesAreCountedThroughTheirIndexes)
+{
+    const int per_part[2] = {2, 3};
+    bytes file;
+    size_t riff_size[2], movi_size[2], ix_at[2], entry_at[2];
+    auto put = [&file](uint32_t v, int n) {
+        for (int i = 0; i < n; i++)
+            file.push_back(uint8_t(v >> (8 * i)));
+    };
+    append(file, "RIFF", 0);
+    riff_size[0] = file.size() - 4;
+    file.insert(file.end(), {'A', 'V', 'I', ' '});
+    append(file, "LIST", 4 + 12 + 8 + 24 + 2 * 16);
+    file.insert(file.end(), {'h', 'd', 'r', 'l'});
+    append(file, "LIST", 4 + 8 + 24 + 2 * 16);
+    file.insert(file.end(), {'s', 't', 'r', 'l'});
+    append(file, "indx", 24 + 2 * 16);
+    put(4, 2), put(0, 1), put(0, 1), put(2, 4), file.insert(file.end(), {'0', '0', 'd', 'b'});
+    put(0, 12);
+    entry_at[0] = file.size();
+    put(0, 16);
+    entry_at[1] = file.size();
+    put(0, 16);
+    for (int part = 0; part < 2; part++) {
+        if (part == 1) {
+            append(file, "RIFF", 0);
+            riff_size[1] = file.size() - 4;
+            file.insert(file.end(), {'A', 'V', 'I', 'X'});
+        }
+        append(file, "LIST", 0);
+        movi_size[part] = file.size() - 4;
+        file.insert(file.end(), {'m', 'o', 'v', 'i'});
+        for (int k = 0; k < per_part[part]; k++) {
+            append(file, "00db", 4);
+            put(0, 4);
+        }
+        ix_at[part] = file.size();
+        append(file, "ix00", uint32_t(24 + 8 * per_part[part]));
+        put(2, 2), put(0, 1), put(1, 1), put(uint32_t(per_part[part]), 4);
+        file.insert(file.end(), {'0', '0', 'd', 'b'});
+        put(0, 12);
+        for (int k = 0; k < per_part[part]; k++)
+            put(uint32_t(8 + 12 * k), 4), put(4, 4);
+        put32(file, movi_size[part], uint32_t(file.size() - movi_size[part] - 4));
+        put32(file, riff_size[part], uint32_t(file.size() - riff_size[part] - 4));
+        put32(file, entry_at[part], uint32_t(ix_at[part]));
+        put32(file, entry_at[part] + 8, uint32_t(8 + 24 + 8 * per_part[part]));
+    }
+    avi_chunk_counts c = count("odml_indexed.avi", file);
+    EXPECT_EQ(c.chunks[0], 5u);
+    EXPECT_TRUE(c.from_index);
+
+    // A super index pointing at something else: the parts are walked instead.
+    put32(file, entry_at[1], uint32_t(ix_at[1] - 8));
+    c = count("odml_bad_index.avi", file);
+    EXPECT_EQ(c.chunks[0], 5u);
+    EXPECT_FALSE(c.from_index);
+}
+
 TEST_F(AviMalformed, RecordListsPaletteChangesAndOpenDmlParts)
 {
     // A hand-made movi: two "rec " lists of a frame and a sound, a palette change, an index chunk.
