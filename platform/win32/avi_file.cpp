@@ -113,7 +113,12 @@ void bound_stream(stream_entry* e, const avi_raw_stream& raw, const avi_chunk_co
         // the file's idx1 index: without one it has faulted on the first read.
         e->sample_bytes = raw.wave_block_align;
         e->samples = stored_samples(counts, counted, index, e->sample_bytes);
-        e->readable = counted && counts.from_index && audio_blocks_whole(raw, counts, index);
+        // Compressed packets of varying size (sample size 0, MP3 for one) are read as a byte
+        // stream and left to the converter; stored PCM must come in whole blocks.
+        const bool packets = raw.sample_size == 0 && raw.wave_format != WAVE_FORMAT_PCM &&
+                             raw.wave_block_align > 0;
+        e->readable = counted && counts.from_index &&
+                      (packets || audio_blocks_whole(raw, counts, index));
         // Scale and rate as the library reports them, which it may derive from the format.
         AVISTREAMINFOA record = {};
         if (AVIStreamInfoA(e->library, &record, sizeof record) == 0) {
