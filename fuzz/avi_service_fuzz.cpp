@@ -12,7 +12,7 @@
 
 #include "platform/avi_file.h"
 #include "platform/linux/avi_frame_cache.h"
-#include "platform/linux/avi_headers.h"
+#include "platform/avi_checks/avi_headers.h"
 
 namespace {
 

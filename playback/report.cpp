@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 
 #include "playback/audio_slice.h"
@@ -37,6 +38,25 @@ int32_t as_signed(uint32_t value)
     return int32_t(value);
 }
 
+// Whole slices of 1067 samples at 32000 Hz in the audio's duration, length x scale / rate seconds
+// by its header: the stream's length counts samples only for 16-bit mono 32000 Hz sound, blocks or
+// frames of other sizes for MP3, AC-3, ADPCM or other rates. A header without a time base counts
+// its length as samples.
+int32_t frames_of_audio(const avi_stream_info& audio)
+{
+    if (audio.scale == 0 || audio.rate == 0)
+        return as_signed(audio.length / uint32_t(samples_per_frame));
+    const uint64_t numerator = uint64_t(audio.length) * audio.scale;
+    const uint64_t denominator = uint64_t(audio.rate) * samples_per_frame;
+    const uint64_t whole = numerator / denominator;
+    const uint64_t limit = uint64_t(INT32_MAX);
+    if (whole > limit / slice_format.nSamplesPerSec)
+        return INT32_MAX;
+    const uint64_t frames = whole * slice_format.nSamplesPerSec +
+                            numerator % denominator * slice_format.nSamplesPerSec / denominator;
+    return int32_t(frames < limit ? frames : limit);
+}
+
 }  // namespace
 
 std::string report_streams(uint32_t streams)
@@ -59,7 +79,7 @@ std::string report_audio(const avi_stream_info& audio)
 {
     return format("au_S=%d au_R=%d au_length=%d %d(frame)\n", as_signed(audio.scale),
                   as_signed(audio.rate), as_signed(audio.length),
-                  as_signed(audio.length / uint32_t(samples_per_frame)));
+                  frames_of_audio(audio));
 }
 
 std::string report_cnt(int32_t cnt)

@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/avi_checks/avi_chunk_count.h"
+#include "platform/avi_checks/avi_headers.h"
+#include "platform/avi_checks/avi_stream_checks.h"
 #include "platform/avi_file.h"
 #include "platform/linux/audio_reader.h"
-#include "platform/linux/avi_chunk_count.h"
 #include "platform/linux/avi_frame_cache.h"
-#include "platform/linux/avi_headers.h"
 #include "platform/linux/ffmpeg_input.h"
 #include "platform/linux/sound_reader.h"
 
@@ -31,6 +32,7 @@ struct stream_entry {
     int av_index = -1;          // the libavformat stream, -1 if it has none
     uint32_t sample_bytes = 0;  // audio block size; 0 if samples are not fixed-size
     int64_t frames = 0;         // video frames the stream holds, as far as anyone knows
+    bool decodable = true;      // video: the stored format may be given to a decoder
     bool plays_stored = false;  // audio stored as the slices hold it: 16-bit mono PCM, 32000 Hz
     AVCodecParameters* sound = nullptr;  // owned: how the audio is coded, for its decoder
     avi_stream* live = nullptr; // the stream's handle while references to it exist
@@ -139,6 +141,7 @@ void describe(stream_entry* e, const avi_raw_stream* raw, const AVStream* st)
                              int32_t(std::clamp<int64_t>(h, 0, INT32_MAX))};
         }
         e->frames = std::max<int64_t>(e->info.length, st ? st->nb_frames : 0);
+        e->decodable = !raw || video_format_usable(*raw);
     } else if (e->info.type == stream_type_audio) {
         // A sample is a block of dwSampleSize bytes; where the format's block alignment
         // disagrees, libavformat counts in blocks of that, and so do we. Size 0 (blocks of
@@ -154,39 +157,19 @@ void describe(stream_entry* e, const avi_raw_stream* raw, const AVStream* st)
 
 // A header may claim more frames than the file holds (a file cut short, or a lie about the
 // length): the stream is then as long as its stored frames, and nothing beyond them is decoded.
-void hold_to_stored(stream_entry* e, int64_t stored)
-{
-    if (e->info.type != stream_type_video)
-        return;
-    e->info.length = uint32_t(std::min<int64_t>(e->info.length, stored));
-    e->frames = stored;
-}
-
-// The frames each stream holds: counted in the file, or where it cannot be counted, no more than
-// the file could hold, a chunk header of 8 bytes for each. An index that holds fewer frames than
-// a header claims may be short itself (empty, or cut): the file is then walked to be sure.
 void hold_streams_to_stored(avi_file* f, const char* path)
 {
+    std::vector<int64_t> claimed(f->streams.size());
+    for (size_t i = 0; i < f->streams.size(); i++)
+        claimed[i] = f->streams[i].info.type == stream_type_video ? f->streams[i].frames : 0;
     avi_chunk_counts counts;
-    const bool counted = count_avi_chunks(path, &counts);
-    bool short_index = false;
-    for (size_t i = 0; i < f->streams.size() && i < avi_max_chunk_streams; i++) {
-        const stream_entry& e = f->streams[i];
-        if (e.info.type == stream_type_video && e.frames > counts.chunks[i])
-            short_index = true;
-    }
-    avi_chunk_counts walked;
-    if (counted && counts.from_index && short_index && count_avi_chunks(path, &walked, true)) {
-        for (int i = 0; i < avi_max_chunk_streams; i++)
-            counts.chunks[i] = std::max(counts.chunks[i], walked.chunks[i]);
-    }
-    const int64_t most = int64_t(std::min<uint64_t>(counts.file_bytes / 8, UINT32_MAX));
+    const bool counted = count_stored_chunks(path, claimed, &counts);
     for (size_t i = 0; i < f->streams.size(); i++) {
         stream_entry& e = f->streams[i];
-        if (counted)
-            hold_to_stored(&e, i < avi_max_chunk_streams ? counts.chunks[i] : 0);
-        else
-            hold_to_stored(&e, std::min(e.frames, most));
+        if (e.info.type != stream_type_video)
+            continue;
+        e.frames = stored_chunks(counts, counted, uint32_t(i), e.frames);
+        e.info.length = uint32_t(std::min<int64_t>(e.info.length, e.frames));
     }
 }
 
@@ -307,7 +290,7 @@ avi_frame_decoder* avi_frame_open(avi_stream* stream)
         return nullptr;
     avi_file* file = stream->file;
     const stream_entry& e = file->streams[stream->index];
-    if (e.info.type != stream_type_video || e.av_index < 0)
+    if (e.info.type != stream_type_video || e.av_index < 0 || !e.decodable)
         return nullptr;
     cached_frames* frames = cached_frames_open(file->path.c_str(), e.av_index, e.frames);
     if (!frames)

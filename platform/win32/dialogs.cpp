@@ -58,8 +58,10 @@ LRESULT CALLBACK place_message_box(int code, WPARAM wparam, LPARAM lparam)
 
 bool dialog_choose_file(const char* title, std::string* path)
 {
-    char name[256] = {};  // empty: the dialog opens with an empty name field
-    char file_title[64] = {};
+    // Room for the longest path the system gives (MAX_PATH counts the terminating NUL); empty:
+    // the dialog opens with an empty name field.
+    char name[MAX_PATH] = {};
+    char file_title[MAX_PATH] = {};
     OPENFILENAMEA ofn = {};
     ofn.lStructSize = open_file_name_size;
     ofn.lpstrFilter = "*.*\0*.*\0";  // the literal's own NUL ends the list

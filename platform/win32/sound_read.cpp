@@ -44,7 +44,15 @@ std::map<avi_stream*, std::unique_ptr<sound_state>> states;
 
 PAVISTREAM win(avi_stream* stream)
 {
-    return reinterpret_cast<PAVISTREAM>(stream);
+    return sound_source(stream, nullptr);
+}
+
+// The first sample not to be read: the library's end, held to the stored samples.
+LONG stream_end(avi_stream* stream)
+{
+    int32_t stored = 0;
+    const PAVISTREAM source = sound_source(stream, &stored);
+    return source ? std::min<LONG>(AVIStreamEnd(source), stored) : 0;
 }
 
 const WAVEFORMATEX* wave(const std::vector<unsigned char>& format)
@@ -63,7 +71,8 @@ std::vector<unsigned char> record_of(const WAVEFORMATEX& f)
 std::vector<unsigned char> stream_format(avi_stream* stream)
 {
     LONG size = 0;
-    if (AVIStreamReadFormat(win(stream), 0, nullptr, &size) != 0 || size <= 0 || size > 65536)
+    if (!win(stream) || AVIStreamReadFormat(win(stream), 0, nullptr, &size) != 0 || size <= 0 ||
+        size > 65536)
         return {};
     std::vector<unsigned char> format(size_t(size) + sizeof(WAVEFORMATEX), 0);
     if (AVIStreamReadFormat(win(stream), 0, format.data(), &size) != 0 || size < 14)
@@ -203,18 +212,24 @@ bool read_source(avi_stream* stream, sound_state* s)
     AVISTREAMINFOA info = {};
     AVIStreamInfoA(win(stream), &info, sizeof info);
     // Blocks of varying size come one at a time.
-    const LONG want = info.dwSampleSize == 0 ? 1 : std::max<LONG>(LONG(f->nAvgBytesPerSec / 10) / block, 1);
+    const LONG want = std::min<LONG>(
+        info.dwSampleSize == 0 ? 1 : std::max<LONG>(LONG(f->nAvgBytesPerSec / 10) / block, 1),
+        stream_end(stream) - s->next_block);
     LONG bytes = 0;
     LONG samples = 0;
     // Asked without a buffer, the library tells the bytes the read needs.
-    if (s->next_block >= AVIStreamEnd(win(stream)) ||
+    if (s->next_block >= stream_end(stream) ||
         AVIStreamRead(win(stream), s->next_block, want, nullptr, 0, &bytes, nullptr) != 0 ||
         bytes <= 0 || bytes > (64 << 20))
         return false;
     std::vector<unsigned char> data(static_cast<size_t>(bytes));
     if (AVIStreamRead(win(stream), s->next_block, want, data.data(), bytes, &bytes, &samples) != 0 ||
-        samples <= 0)
+        bytes <= 0)
         return false;
+    // Wine's library reads MP3 as a byte stream in blocks of the format's block size and counts
+    // none of them as samples: the next read goes on from the next block.
+    if (samples <= 0)
+        samples = want;
     s->next_block += samples;
     s->stages[0].input.insert(s->stages[0].input.end(), data.begin(), data.begin() + bytes);
     return true;

@@ -638,7 +638,9 @@ def report(streams, video=None, audio=None):
     if video:
         text += "vi_S=%d vi_R=%d vi_length=%d \nh = %d w = %d\n" % video
     if audio:
-        text += "au_S=%d au_R=%d au_length=%d %d(frame)\n" % (audio + (audio[2] // 1067,))
+        scale, rate, length = audio
+        frames = (length * scale * 32000 // (rate * 1067) if scale and rate else length // 1067)
+        text += "au_S=%d au_R=%d au_length=%d %d(frame)\n" % (audio + (min(frames, 2**31 - 1),))
     if video and not audio:
         text += "no audio stream\n"
     if not video:

@@ -205,7 +205,7 @@ class BadFilesTest(unittest.TestCase):
                   h.report(2, VIDEO, AUDIO), FRAMES)
 
     def test_audio_that_is_not_16_bit_pcm(self):
-        # Played as the bytes stored, whatever the format says; never a reason to stop.
+        # Decoded as the format says, silent where that fails; never a reason to stop.
         cases = {
             "format_tag_mp3": patched(self.base, (self.audio_strf, "<H", 0x55)),
             "block_align_0": patched(self.base, (self.audio_strf + 12, "<H", 0)),

@@ -170,4 +170,20 @@ TEST(report_lines, huge_unsigned_header_values_print_as_stored_signed_numbers)
     EXPECT_EQ(report_audio(audio), "au_S=2 au_R=64000 au_length=-1 4025273(frame)\n");
 }
 
+TEST(report_lines, frame_column_counts_the_duration_of_sound_in_other_formats)
+{
+    // MP3 at 44100 Hz: 308 blocks of 1152 samples, 8.05 s.
+    EXPECT_EQ(report_audio({stream_type_audio, 1152, 44100, 308, {}}),
+              "au_S=1152 au_R=44100 au_length=308 241(frame)\n");
+    // 8-bit PCM at 22050 Hz: 6 s of one-byte samples.
+    EXPECT_EQ(report_audio({stream_type_audio, 1, 22050, 132300, {}}),
+              "au_S=1 au_R=22050 au_length=132300 179(frame)\n");
+    // No time base: the length is taken as samples.
+    EXPECT_EQ(report_audio({stream_type_audio, 0, 0, 2134, {}}),
+              "au_S=0 au_R=0 au_length=2134 2(frame)\n");
+    // A time base that makes the duration absurd stops at the largest count.
+    EXPECT_EQ(report_audio({stream_type_audio, 0xFFFFFFFFu, 1, 0xFFFFFFFFu, {}}),
+              "au_S=-1 au_R=1 au_length=-1 2147483647(frame)\n");
+}
+
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/avi_chunk_count.h"
+#include "platform/avi_checks/avi_chunk_count.h"
 #include "platform/linux/ffmpeg_input.h"
 #include "platform/linux/frame_decoder.h"
 #include "tests/linux/avi_test_clips.h"

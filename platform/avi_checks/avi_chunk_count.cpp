@@ -1,10 +1,8 @@
-#include "platform/linux/avi_chunk_count.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/avi_checks/avi_chunk_count.h"
 
 #include <algorithm>
+#include <fstream>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -41,7 +39,7 @@ uint64_t u64(const uint8_t* p)
 }
 
 struct file_bytes {
-    int fd;
+    std::ifstream* in;
     uint64_t size;
 
     // Exactly n bytes at `at`; false if the file has fewer.
@@ -49,16 +47,11 @@ struct file_bytes {
     {
         if (at > size || n > size - at)
             return false;
-        auto* p = static_cast<uint8_t*>(buffer);
-        while (n > 0) {
-            const ssize_t got = pread(fd, p, n, off_t(at));
-            if (got <= 0)
-                return false;
-            p += got;
-            at += uint64_t(got);
-            n -= size_t(got);
-        }
-        return true;
+        in->clear();
+        if (!in->seekg(std::streamoff(at)))
+            return false;
+        in->read(static_cast<char*>(buffer), std::streamsize(n));
+        return in->gcount() == std::streamsize(n);
     }
 };
 
@@ -77,11 +70,15 @@ int stream_of(uint32_t id)
     return hi * 10 + lo;
 }
 
-void count_one(uint32_t id, avi_chunk_counts* out)
+void count_one(uint32_t id, uint32_t size, avi_chunk_counts* out)
 {
     const int stream = stream_of(id);
-    if (stream >= 0 && out->chunks[stream] < UINT32_MAX)
+    if (stream < 0)
+        return;
+    if (out->chunks[stream] < UINT32_MAX)
         out->chunks[stream]++;
+    out->bytes[stream] += size;
+    out->size_divisor[stream] = std::gcd(out->size_divisor[stream], size);
 }
 
 // Counts the whole data chunks of a chunk sequence; a chunk cut off by the end of the range (a
@@ -99,7 +96,7 @@ void count_chunks(const file_bytes& f, byte_range r, int depth, avi_chunk_counts
                 u32(h + 8) == tag("rec "))
                 count_chunks(f, {at + 12, std::min(end, r.end)}, depth + 1, out);
         } else if (end <= r.end) {
-            count_one(id, out);
+            count_one(id, uint32_t(size), out);
         }
         at = end + (size & 1);
     }
@@ -114,7 +111,7 @@ void count_index(const file_bytes& f, byte_range r, avi_chunk_counts* out)
         if (!f.read(at, block.data(), entries * 16))
             return;
         for (size_t i = 0; i < entries; i++)
-            count_one(u32(&block[i * 16]), out);
+            count_one(u32(&block[i * 16]), u32(&block[i * 16 + 12]), out);
         at += entries * 16;
     }
 }
@@ -259,17 +256,70 @@ bool count_avi_chunks(const char* path, avi_chunk_counts* out, bool walk)
     *out = avi_chunk_counts{};
     if (!path)
         return false;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    std::ifstream in;
+    // Unbuffered: each chunk header is one small read, not a refill of a buffer the next seek
+    // throws away.
+    in.rdbuf()->pubsetbuf(nullptr, 0);
+    in.open(path, std::ios::binary);
+    if (!in || !in.seekg(0, std::ios::end))
         return false;
-    struct stat st;
-    bool counted = false;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        counted = count_file(file_bytes{fd, uint64_t(st.st_size)}, walk, out);
-        if (!counted)
-            *out = avi_chunk_counts{};
-        out->file_bytes = uint64_t(st.st_size);
-    }
-    close(fd);
+    const std::streamoff size = in.tellg();
+    if (size < 0)
+        return false;
+    const bool counted = count_file(file_bytes{&in, uint64_t(size)}, walk, out);
+    if (!counted)
+        *out = avi_chunk_counts{};
+    out->file_bytes = uint64_t(size);
     return counted;
+}
+
+bool count_stored_chunks(const char* path, const std::vector<int64_t>& claimed_frames,
+                         avi_chunk_counts* out)
+{
+    const bool counted = count_avi_chunks(path, out);
+    if (!counted || !out->from_index)
+        return counted;
+    bool doubtful = false;
+    uint64_t indexed_bytes = 0;
+    for (int i = 0; i < avi_max_chunk_streams; i++) {
+        indexed_bytes += out->bytes[i];
+        if (size_t(i) < claimed_frames.size() && claimed_frames[size_t(i)] > out->chunks[i])
+            doubtful = true;
+    }
+    doubtful = doubtful || indexed_bytes > out->file_bytes;
+    avi_chunk_counts walked;
+    if (doubtful && count_avi_chunks(path, &walked, true)) {
+        for (int i = 0; i < avi_max_chunk_streams; i++) {
+            // An index claiming more bytes than the file holds is not believed about its sizes.
+            if (indexed_bytes > out->file_bytes) {
+                out->bytes[i] = walked.bytes[i];
+                out->size_divisor[i] = walked.size_divisor[i];
+            } else {
+                out->bytes[i] = std::max(out->bytes[i], walked.bytes[i]);
+                out->size_divisor[i] = std::gcd(out->size_divisor[i], walked.size_divisor[i]);
+            }
+            out->chunks[i] = std::max(out->chunks[i], walked.chunks[i]);
+        }
+    }
+    return true;
+}
+
+int64_t stored_chunks(const avi_chunk_counts& counts, bool counted, uint32_t index,
+                      int64_t claimed)
+{
+    if (counted)
+        return index < uint32_t(avi_max_chunk_streams) ? counts.chunks[index] : 0;
+    const int64_t most = int64_t(std::min<uint64_t>(counts.file_bytes / 8, UINT32_MAX));
+    return std::clamp<int64_t>(claimed, 0, most);
+}
+
+int64_t stored_samples(const avi_chunk_counts& counts, bool counted, uint32_t index,
+                       uint32_t sample_bytes)
+{
+    if (sample_bytes == 0)
+        return 0;
+    uint64_t bytes = counts.file_bytes;
+    if (counted)
+        bytes = index < uint32_t(avi_max_chunk_streams) ? counts.bytes[index] : 0;
+    return int64_t(bytes / sample_bytes);
 }

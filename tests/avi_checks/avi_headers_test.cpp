@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/avi_file.h"
-#include "platform/linux/avi_headers.h"
+#include "platform/avi_checks/avi_headers.h"
 #include "tests/support/avi_writer.h"
 
 namespace {

@@ -1,5 +1,6 @@
 // The header list of an AVI file as stored: the main header and, in file order, each stream's
-// header and format. libavformat reduces time bases and hides some fields; these are the raw values.
+// header and format. Decoding libraries reduce time bases, hide some fields and trust others;
+// these are the raw values, read with plain file reading, shared by every backend.
 #pragma once
 
 #include <cstddef>
@@ -16,11 +17,14 @@ struct avi_raw_stream {
     uint32_t sample_size = 0;
     int16_t frame[4] = {0, 0, 0, 0};  // rcFrame: left, top, right, bottom
     bool has_format = false;
+    uint32_t format_bytes = 0;  // the strf chunk's size, as far as the file holds it
     // Video format (BITMAPINFOHEADER).
+    uint32_t bitmap_header_bytes = 0;  // biSize
     int32_t bitmap_width = 0;
     int32_t bitmap_height = 0;  // negative for top-down frames
     uint16_t bitmap_bits = 0;
     uint32_t bitmap_compression = 0;
+    uint32_t bitmap_colours_used = 0;  // biClrUsed
     // Audio format (WAVEFORMAT).
     uint16_t wave_format = 0;
     uint16_t wave_channels = 0;

@@ -1,4 +1,4 @@
-#include "platform/linux/avi_headers.h"
+#include "platform/avi_checks/avi_headers.h"
 
 #include <cstdio>
 #include <cstring>
@@ -64,11 +64,14 @@ void parse_strh(span s, avi_raw_stream* st)
 void parse_strf(span s, avi_raw_stream* st)
 {
     st->has_format = true;
+    st->format_bytes = uint32_t(s.size);
     if (st->type == tag("vids")) {
+        st->bitmap_header_bytes = s.get32(0);
         st->bitmap_width = int32_t(s.get32(4));
         st->bitmap_height = int32_t(s.get32(8));
         st->bitmap_bits = s.get16(14);
         st->bitmap_compression = s.get32(16);
+        st->bitmap_colours_used = s.get32(32);
     } else if (st->type == tag("auds")) {
         st->wave_format = s.get16(0);
         st->wave_channels = s.get16(2);
