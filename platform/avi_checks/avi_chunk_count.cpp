@@ -127,8 +127,8 @@ bool count_standard_index(const file_bytes& f, uint64_t at, int stream, avi_chun
     const uint16_t longs = u16(h + 8);
     const uint32_t entries = u32(h + 12);
     // AVI_INDEX_OF_CHUNKS: two longs an entry (offset, size), three for field indexes.
-    if ((u32(h) & 0xffff) != (tag("ix00") & 0xffff) || h[11] != 1 || (longs != 2 && longs != 3) || size < 24 ||
-        uint64_t(entries) * longs * 4 > size - 24 || size > f.size || at + 8 > f.size - size ||
+    if ((u32(h) & 0xffff) != (tag("ix00") & 0xffff) || h[11] != 1 || (longs != 2 && longs != 3) ||
+        size < 24 || uint64_t(entries) * longs * 4 > size - 24 || size > f.size || at + 8 > f.size - size ||
         stream_of(u32(h + 16)) != stream)
         return false;
     out->chunks[stream] = uint32_t(std::min<uint64_t>(uint64_t(out->chunks[stream]) + entries,
@@ -225,7 +225,7 @@ bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out)
             if (id == tag("LIST") && chunk >= 4 && f.read(at + 8, h + 8, 4) &&
                 u32(h + 8) == tag("movi"))
                 movies.push_back({at + 12, end});
-            else if (id == tag("LIST") && n == 0 && u32(h + 8) == tag("hdrl"))
+            else if (id == tag("LIST") && n == 0 && chunk >= 4 && u32(h + 8) == tag("hdrl"))
                 headers = {at + 12, end};
             else if (id == tag("idx1") && n == 0 && !has_index) {
                 index = {at + 8, end};
