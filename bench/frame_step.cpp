@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "bench/bench_clip.h"
-#include "platform/linux/avi_frame_cache.h"
+#include "platform/linux/avi/avi_frame_cache.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <thread>
 
 #include "bench/bench_clip.h"
-#include "platform/linux/avi_frame_cache.h"
+#include "platform/linux/avi/avi_frame_cache.h"
 
 // Every C++ allocation of the walking thread is counted: a walk in steady state makes none.
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/avi_file.h"
-#include "platform/linux/avi_frame_cache.h"
+#include "platform/linux/avi/avi_frame_cache.h"
 #include "platform/avi_checks/avi_headers.h"
 
 namespace {

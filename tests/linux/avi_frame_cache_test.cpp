@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/avi_frame_cache.h"
-#include "platform/linux/frame_cache.h"
+#include "platform/linux/avi/avi_frame_cache.h"
+#include "platform/linux/avi/frame_cache_store.h"
 #include "tests/linux/avi_test_clips.h"
 
 extern "C" {

@@ -1,8 +1,8 @@
 // Decoded frames as packed DIBs: depths, row order, padding, random access.
 #include <set>
 
-#include "platform/linux/avi_frame_cache.h"
-#include "platform/linux/frame_to_dib.h"
+#include "platform/linux/avi/avi_frame_cache.h"
+#include "platform/linux/avi/frame_to_dib.h"
 #include "tests/linux/avi_test_clips.h"
 
 extern "C" {

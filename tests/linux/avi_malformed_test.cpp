@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/avi_checks/avi_chunk_count.h"
-#include "platform/linux/ffmpeg_input.h"
-#include "platform/linux/frame_decoder.h"
+#include "platform/linux/avi/ffmpeg_input.h"
+#include "platform/linux/avi/frame_decoder.h"
 #include "tests/linux/avi_test_clips.h"
 
 namespace {

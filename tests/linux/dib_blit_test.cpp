@@ -1,6 +1,6 @@
 // Drawing packed DIBs into the window's XRGB image: every depth, both row orders, row padding,
 // clipping, and headers that must draw nothing.
-#include "platform/linux/dib_blit.h"
+#include "platform/linux/window/dib_blit.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/key_decode.h"
+#include "platform/linux/console/key_decode.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/linux/sdl_keys.h"
+#include "platform/linux/window/sdl_keys.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/window_place.h"
+#include "platform/linux/window/window_place.h"
 
 #include <algorithm>
 

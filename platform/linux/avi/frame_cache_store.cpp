@@ -1,4 +1,4 @@
-#include "platform/linux/frame_cache.h"
+#include "platform/linux/avi/frame_cache_store.h"
 
 #include <algorithm>
 

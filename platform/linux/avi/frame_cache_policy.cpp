@@ -1,4 +1,4 @@
-#include "platform/linux/cached_frames.h"
+#include "platform/linux/avi/frame_cache_policy.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,10 +10,10 @@
 
 #include <unistd.h>
 
-#include "platform/linux/ffmpeg_input.h"
-#include "platform/linux/frame_cache.h"
-#include "platform/linux/frame_decoder.h"
-#include "platform/linux/frame_to_dib.h"
+#include "platform/linux/avi/ffmpeg_input.h"
+#include "platform/linux/avi/frame_cache_store.h"
+#include "platform/linux/avi/frame_decoder.h"
+#include "platform/linux/avi/frame_to_dib.h"
 
 extern "C" {
 #include <libavutil/mem.h>

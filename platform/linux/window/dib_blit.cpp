@@ -1,4 +1,4 @@
-#include "platform/linux/dib_blit.h"
+#include "platform/linux/window/dib_blit.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/ffmpeg_input.h"
+#include "platform/linux/avi/ffmpeg_input.h"
 
 #include <malloc.h>
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/avi_file.h"
-#include "platform/linux/cached_frames.h"
+#include "platform/linux/avi/frame_cache_policy.h"
 
 // The decoder's cache; nullptr for no decoder.
 cached_frames* avi_frame_cache(avi_frame_decoder* decoder);

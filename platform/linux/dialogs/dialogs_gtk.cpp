@@ -5,7 +5,7 @@
 #include <gtk/gtk.h>
 
 #include "platform/dialog_place.h"
-#include "platform/linux/quiet_gtk.h"
+#include "platform/linux/dialogs/quiet_gtk.h"
 
 namespace {
 

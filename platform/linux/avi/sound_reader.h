@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/linux/sound_decoder.h"
+#include "platform/linux/avi/sound_decoder.h"
 
 struct sound_reader {
     sound_decoder decoder;

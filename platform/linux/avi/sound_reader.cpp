@@ -1,4 +1,4 @@
-#include "platform/linux/sound_reader.h"
+#include "platform/linux/avi/sound_reader.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/linux/frame_to_dib.h"
+#include "platform/linux/avi/frame_to_dib.h"
 
 #include <climits>
 #include <cstring>

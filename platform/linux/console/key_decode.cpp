@@ -1,4 +1,4 @@
-#include "platform/linux/key_decode.h"
+#include "platform/linux/console/key_decode.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/dib_blit.h"
-#include "platform/linux/sdl_keys.h"
-#include "platform/linux/window_place.h"
-#include "platform/linux/x11_wakeup_errors.h"
+#include "platform/linux/window/dib_blit.h"
+#include "platform/linux/window/sdl_keys.h"
+#include "platform/linux/window/window_place.h"
+#include "platform/linux/window/x11_wakeup_errors.h"
 #include "platform/window_keys.h"
 
 namespace {

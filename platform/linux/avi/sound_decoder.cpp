@@ -1,6 +1,6 @@
-#include "platform/linux/sound_decoder.h"
+#include "platform/linux/avi/sound_decoder.h"
 
-#include "platform/linux/ffmpeg_input.h"
+#include "platform/linux/avi/ffmpeg_input.h"
 
 #include <algorithm>
 

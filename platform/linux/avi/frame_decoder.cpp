@@ -1,9 +1,9 @@
-#include "platform/linux/frame_decoder.h"
+#include "platform/linux/avi/frame_decoder.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "platform/linux/ffmpeg_input.h"
+#include "platform/linux/avi/ffmpeg_input.h"
 
 namespace {
 

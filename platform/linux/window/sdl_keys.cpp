@@ -1,4 +1,4 @@
-#include "platform/linux/sdl_keys.h"
+#include "platform/linux/window/sdl_keys.h"
 
 namespace {
 

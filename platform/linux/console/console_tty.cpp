@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/linux/key_decode.h"
+#include "platform/linux/console/key_decode.h"
 #include "platform/window_keys.h"
 
 namespace {

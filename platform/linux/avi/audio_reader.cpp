@@ -1,9 +1,9 @@
-#include "platform/linux/audio_reader.h"
+#include "platform/linux/avi/audio_reader.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/linux/ffmpeg_input.h"
+#include "platform/linux/avi/ffmpeg_input.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/x11_wakeup_errors.h"
+#include "platform/linux/window/x11_wakeup_errors.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xproto.h>

@@ -11,10 +11,10 @@
 #include "platform/avi_checks/avi_headers.h"
 #include "platform/avi_checks/avi_stream_checks.h"
 #include "platform/avi_file.h"
-#include "platform/linux/audio_reader.h"
-#include "platform/linux/avi_frame_cache.h"
-#include "platform/linux/ffmpeg_input.h"
-#include "platform/linux/sound_reader.h"
+#include "platform/linux/avi/audio_reader.h"
+#include "platform/linux/avi/avi_frame_cache.h"
+#include "platform/linux/avi/ffmpeg_input.h"
+#include "platform/linux/avi/sound_reader.h"
 
 namespace {
 

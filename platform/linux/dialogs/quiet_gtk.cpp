@@ -1,4 +1,4 @@
-#include "platform/linux/quiet_gtk.h"
+#include "platform/linux/dialogs/quiet_gtk.h"
 
 #include <gtk/gtk.h>
 
