@@ -15,7 +15,7 @@ using AviSound = avi_scratch;
 constexpr int32_t slice_samples = 1067;
 constexpr int32_t frames = 75;          // 2.5 s of the 3 s clip
 constexpr int32_t tone_start = 16000;   // the tone starts 0.5 s in
-constexpr double tone_rms = 4096 / std::sqrt(2.0);
+const double tone_rms = 4096 / std::sqrt(2.0);  // std::sqrt is constexpr in GCC only
 
 struct stored_format {
     const char* name;
