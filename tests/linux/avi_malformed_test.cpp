@@ -150,9 +150,9 @@ TEST_F(AviMalformed, OpenDmlFilesAreCountedThroughTheirIndexes)
     const int per_part[2] = {2, 3};
     bytes file;
     size_t riff_size[2], movi_size[2], ix_at[2], entry_at[2];
-    auto put = [&file](uint32_t v, int n) {
+    auto put = [&file](uint64_t v, int n) {
         for (int i = 0; i < n; i++)
-            file.push_back(uint8_t(v >> (8 * i)));
+            file.push_back(i < 8 ? uint8_t(v >> (8 * i)) : 0);  // wider fields are zero-filled
     };
     append(file, "RIFF", 0);
     riff_size[0] = file.size() - 4;
