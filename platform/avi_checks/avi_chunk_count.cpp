@@ -1,5 +1,8 @@
 #include "platform/avi_checks/avi_chunk_count.h"
 
+#include "platform/avi_checks/riff_bytes.h"
+#include "platform/avi_file.h"
+
 #include <algorithm>
 #include <fstream>
 #include <numeric>
@@ -16,27 +19,6 @@ constexpr size_t index_block_entries = 4096;
 // hundred; the header list holding it is small.
 constexpr uint32_t max_super_index_entries = 1u << 16;
 constexpr uint64_t max_header_list_bytes = uint64_t(16) << 20;
-
-constexpr uint32_t tag(const char (&s)[5])
-{
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
-
-uint32_t u32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-uint16_t u16(const uint8_t* p)
-{
-    return uint16_t(p[0] | p[1] << 8);
-}
-
-uint64_t u64(const uint8_t* p)
-{
-    return uint64_t(u32(p)) | uint64_t(u32(p + 4)) << 32;
-}
 
 struct file_bytes {
     std::ifstream* in;
@@ -88,12 +70,12 @@ void count_chunks(const file_bytes& f, byte_range r, int depth, avi_chunk_counts
     uint64_t at = r.begin;
     uint8_t h[12];
     while (at + 8 <= r.end && f.read(at, h, 8)) {
-        const uint32_t id = u32(h);
-        const uint64_t size = u32(h + 4);
+        const uint32_t id = riff_u32(h);
+        const uint64_t size = riff_u32(h + 4);
         const uint64_t end = at + 8 + size;
-        if (id == tag("LIST")) {
+        if (id == fourcc("LIST")) {
             if (depth < max_list_depth && size >= 4 && f.read(at + 8, h + 8, 4) &&
-                u32(h + 8) == tag("rec "))
+                riff_u32(h + 8) == fourcc("rec "))
                 count_chunks(f, {at + 12, std::min(end, r.end)}, depth + 1, out);
         } else if (end <= r.end) {
             count_one(id, uint32_t(size), out);
@@ -111,7 +93,7 @@ void count_index(const file_bytes& f, byte_range r, avi_chunk_counts* out)
         if (!f.read(at, block.data(), entries * 16))
             return;
         for (size_t i = 0; i < entries; i++)
-            count_one(u32(&block[i * 16]), u32(&block[i * 16 + 12]), out);
+            count_one(riff_u32(&block[i * 16]), riff_u32(&block[i * 16 + 12]), out);
         at += entries * 16;
     }
 }
@@ -123,13 +105,13 @@ bool count_standard_index(const file_bytes& f, uint64_t at, int stream, avi_chun
     uint8_t h[32];
     if (!f.read(at, h, sizeof h))
         return false;
-    const uint64_t size = u32(h + 4);
-    const uint16_t longs = u16(h + 8);
-    const uint32_t entries = u32(h + 12);
+    const uint64_t size = riff_u32(h + 4);
+    const uint16_t longs = riff_u16(h + 8);
+    const uint32_t entries = riff_u32(h + 12);
     // AVI_INDEX_OF_CHUNKS: two longs an entry (offset, size), three for field indexes.
-    if ((u32(h) & 0xffff) != (tag("ix00") & 0xffff) || h[11] != 1 || (longs != 2 && longs != 3) ||
+    if ((riff_u32(h) & 0xffff) != (fourcc("ix00") & 0xffff) || h[11] != 1 || (longs != 2 && longs != 3) ||
         size < 24 || uint64_t(entries) * longs * 4 > size - 24 || size > f.size || at + 8 > f.size - size ||
-        stream_of(u32(h + 16)) != stream)
+        stream_of(riff_u32(h + 16)) != stream)
         return false;
     out->chunks[stream] = uint32_t(std::min<uint64_t>(uint64_t(out->chunks[stream]) + entries,
                                                       UINT32_MAX));
@@ -144,17 +126,17 @@ bool count_super_index(const file_bytes& f, byte_range r, int stream, avi_chunk_
     uint8_t h[24];
     if (r.end - r.begin < sizeof h || !f.read(r.begin, h, sizeof h))
         return false;
-    const uint16_t longs = u16(h);
-    const uint32_t entries = u32(h + 4);
+    const uint16_t longs = riff_u16(h);
+    const uint32_t entries = riff_u32(h + 4);
     // AVI_INDEX_OF_INDEXES, four longs an entry: offset (two), size, duration.
     if (h[3] != 0 || longs != 4 || entries > max_super_index_entries ||
-        uint64_t(entries) * 16 > r.end - r.begin - sizeof h || stream_of(u32(h + 8)) != stream)
+        uint64_t(entries) * 16 > r.end - r.begin - sizeof h || stream_of(riff_u32(h + 8)) != stream)
         return false;
     std::vector<uint8_t> list(size_t(entries) * 16);
     if (!f.read(r.begin + sizeof h, list.data(), list.size()))
         return false;
     for (uint32_t i = 0; i < entries; i++) {
-        if (!count_standard_index(f, u64(&list[size_t(i) * 16]), stream, out))
+        if (!count_standard_index(f, riff_u64(&list[size_t(i) * 16]), stream, out))
             return false;
     }
     return true;
@@ -173,19 +155,19 @@ bool count_odml_indexes(const file_bytes& f, byte_range hdrl, avi_chunk_counts* 
     bool any = false;
     uint8_t h[12];
     for (uint64_t at = hdrl.begin; at + 12 <= hdrl.end && f.read(at, h, 12);) {
-        const uint64_t end = std::min(at + 8 + u32(h + 4), hdrl.end);
-        if (u32(h) == tag("LIST") && u32(h + 8) == tag("strl")) {
+        const uint64_t end = std::min(at + 8 + riff_u32(h + 4), hdrl.end);
+        if (riff_u32(h) == fourcc("LIST") && riff_u32(h + 8) == fourcc("strl")) {
             if (stream >= avi_max_chunk_streams)
                 return false;
             bool indexed = false;
             for (uint64_t in = at + 12; in + 8 <= end && f.read(in, h, 8);) {
-                const uint64_t chunk_end = std::min(in + 8 + u32(h + 4), end);
-                if (u32(h) == tag("indx")) {
+                const uint64_t chunk_end = std::min(in + 8 + riff_u32(h + 4), end);
+                if (riff_u32(h) == fourcc("indx")) {
                     if (!count_super_index(f, {in + 8, chunk_end}, stream, &counted))
                         return false;
                     indexed = true;
                 }
-                in += 8 + u32(h + 4) + (u32(h + 4) & 1);
+                in += 8 + riff_u32(h + 4) + (riff_u32(h + 4) & 1);
             }
             // A stream without a super index may still have chunks: only a walk counts them.
             if (!indexed)
@@ -193,7 +175,7 @@ bool count_odml_indexes(const file_bytes& f, byte_range hdrl, avi_chunk_counts* 
             any = true;
             stream++;
         }
-        at += 8 + u32(h + 4) + (u32(h + 4) & 1);
+        at += 8 + riff_u32(h + 4) + (riff_u32(h + 4) & 1);
     }
     if (!any)
         return false;
@@ -212,22 +194,22 @@ bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out)
     uint64_t part = 0;
     for (int n = 0; n < max_riff_parts; n++) {
         uint8_t h[12];
-        if (!f.read(part, h, 12) || u32(h) != tag("RIFF") ||
-            u32(h + 8) != (n == 0 ? tag("AVI ") : tag("AVIX")))
+        if (!f.read(part, h, 12) || riff_u32(h) != fourcc("RIFF") ||
+            riff_u32(h + 8) != (n == 0 ? fourcc("AVI ") : fourcc("AVIX")))
             break;
-        const uint64_t size = u32(h + 4);
+        const uint64_t size = riff_u32(h + 4);
         const uint64_t part_end = std::min(part + 8 + size, f.size);
         extended = extended || n > 0;
         for (uint64_t at = part + 12; at + 8 <= part_end && f.read(at, h, 8);) {
-            const uint32_t id = u32(h);
-            const uint64_t chunk = u32(h + 4);
+            const uint32_t id = riff_u32(h);
+            const uint64_t chunk = riff_u32(h + 4);
             const uint64_t end = std::min(at + 8 + chunk, part_end);
-            if (id == tag("LIST") && chunk >= 4 && f.read(at + 8, h + 8, 4) &&
-                u32(h + 8) == tag("movi"))
+            if (id == fourcc("LIST") && chunk >= 4 && f.read(at + 8, h + 8, 4) &&
+                riff_u32(h + 8) == fourcc("movi"))
                 movies.push_back({at + 12, end});
-            else if (id == tag("LIST") && n == 0 && chunk >= 4 && u32(h + 8) == tag("hdrl"))
+            else if (id == fourcc("LIST") && n == 0 && chunk >= 4 && riff_u32(h + 8) == fourcc("hdrl"))
                 headers = {at + 12, end};
-            else if (id == tag("idx1") && n == 0 && !has_index) {
+            else if (id == fourcc("idx1") && n == 0 && !has_index) {
                 index = {at + 8, end};
                 has_index = true;
             }

@@ -1,5 +1,8 @@
 #include "platform/avi_checks/avi_headers.h"
 
+#include "platform/avi_checks/riff_bytes.h"
+#include "platform/avi_file.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -10,27 +13,12 @@ constexpr uint32_t max_hdrl_bytes = 16u << 20;
 // Chunks (JUNK and the like) looked at before giving up on finding the header list.
 constexpr int max_leading_chunks = 64;
 
-uint32_t tag(const char (&s)[5])
-{
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
-
-uint32_t u32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t u16(const uint8_t* p)
-{
-    return uint16_t(p[0] | p[1] << 8);
-}
-
 // A bounded view on bytes; reads past its end give zero.
 struct span {
     const uint8_t* data;
     size_t size;
-    uint32_t get32(size_t at) const { return at + 4 <= size ? u32(data + at) : 0; }
-    uint16_t get16(size_t at) const { return at + 2 <= size ? u16(data + at) : 0; }
+    uint32_t get32(size_t at) const { return at + 4 <= size ? riff_u32(data + at) : 0; }
+    uint16_t get16(size_t at) const { return at + 2 <= size ? riff_u16(data + at) : 0; }
 };
 
 // Calls visit(id, body) for each chunk of a chunk sequence; a chunk claiming more than is left
@@ -40,9 +28,9 @@ void for_each_chunk(span list, Visit visit)
 {
     size_t at = 0;
     while (at + 8 <= list.size) {
-        const uint32_t id = u32(list.data + at);
+        const uint32_t id = riff_u32(list.data + at);
         const size_t left = list.size - at - 8;
-        const size_t body = u32(list.data + at + 4) < left ? u32(list.data + at + 4) : left;
+        const size_t body = riff_u32(list.data + at + 4) < left ? riff_u32(list.data + at + 4) : left;
         visit(id, span{list.data + at + 8, body});
         at += 8 + body + (body & 1);
     }
@@ -65,14 +53,14 @@ void parse_strf(span s, avi_raw_stream* st)
 {
     st->has_format = true;
     st->format_bytes = uint32_t(s.size);
-    if (st->type == tag("vids")) {
+    if (st->type == fourcc("vids")) {
         st->bitmap_header_bytes = s.get32(0);
         st->bitmap_width = int32_t(s.get32(4));
         st->bitmap_height = int32_t(s.get32(8));
         st->bitmap_bits = s.get16(14);
         st->bitmap_compression = s.get32(16);
         st->bitmap_colours_used = s.get32(32);
-    } else if (st->type == tag("auds")) {
+    } else if (st->type == fourcc("auds")) {
         st->wave_format = s.get16(0);
         st->wave_channels = s.get16(2);
         st->wave_rate = s.get32(4);
@@ -86,10 +74,10 @@ void parse_strl(span s, avi_raw_headers* out)
     avi_raw_stream st;
     bool has_header = false;
     for_each_chunk(s, [&](uint32_t id, span body) {
-        if (id == tag("strh") && !has_header) {
+        if (id == fourcc("strh") && !has_header) {
             parse_strh(body, &st);
             has_header = true;
-        } else if (id == tag("strf") && has_header && !st.has_format) {
+        } else if (id == fourcc("strf") && has_header && !st.has_format) {
             parse_strf(body, &st);
         }
     });
@@ -100,12 +88,12 @@ void parse_strl(span s, avi_raw_headers* out)
 void parse_hdrl(span s, avi_raw_headers* out)
 {
     for_each_chunk(s, [&](uint32_t id, span body) {
-        if (id == tag("avih")) {
+        if (id == fourcc("avih")) {
             out->total_frames = body.get32(16);
             out->stream_count = body.get32(24);
             out->width = body.get32(32);
             out->height = body.get32(36);
-        } else if (id == tag("LIST") && body.get32(0) == tag("strl")) {
+        } else if (id == fourcc("LIST") && body.get32(0) == fourcc("strl")) {
             parse_strl(span{body.data + 4, body.size - 4}, out);
         }
     });
@@ -115,7 +103,7 @@ void parse_hdrl(span s, avi_raw_headers* out)
 
 bool is_avi_signature(const uint8_t* data, size_t size)
 {
-    return size >= 12 && u32(data) == tag("RIFF") && u32(data + 8) == tag("AVI ");
+    return size >= 12 && riff_u32(data) == fourcc("RIFF") && riff_u32(data + 8) == fourcc("AVI ");
 }
 
 bool parse_avi_headers(const uint8_t* data, size_t size, avi_raw_headers* out)
@@ -128,7 +116,7 @@ bool parse_avi_headers(const uint8_t* data, size_t size, avi_raw_headers* out)
     for_each_chunk(span{data + 12, size - 12}, [&](uint32_t id, span body) {
         if (found || ++seen > max_leading_chunks)
             return;
-        if (id == tag("LIST") && body.get32(0) == tag("hdrl")) {
+        if (id == fourcc("LIST") && body.get32(0) == fourcc("hdrl")) {
             parse_hdrl(span{body.data + 4, body.size - 4}, out);
             found = true;
         }
@@ -154,8 +142,8 @@ bool read_avi_headers(const char* path, avi_raw_headers* out)
             const size_t got = std::fread(h, 1, 12, f);
             if (got < 8)
                 break;
-            const uint32_t size = u32(h + 4);
-            if (got == 12 && u32(h) == tag("LIST") && u32(h + 8) == tag("hdrl") && size >= 4) {
+            const uint32_t size = riff_u32(h + 4);
+            if (got == 12 && riff_u32(h) == fourcc("LIST") && riff_u32(h + 8) == fourcc("hdrl") && size >= 4) {
                 std::vector<uint8_t> list(size - 4 < max_hdrl_bytes ? size - 4 : max_hdrl_bytes);
                 list.resize(std::fread(list.data(), 1, list.size(), f));
                 parse_hdrl(span{list.data(), list.size()}, out);

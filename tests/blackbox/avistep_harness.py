@@ -56,6 +56,17 @@ def parse_command_line():
     return [sys.argv[0]] + rest
 
 
+def stop_process(process):
+    """Ends a helper process: politely, then by force after 10 s."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
 class XServer:
     """An Xvfb of its own on a display number that the server picks itself (-displayfd)."""
 
@@ -83,13 +94,7 @@ class XServer:
         self.display = ":" + number.decode().strip()
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
 
 
 class WindowManager:
@@ -111,13 +116,7 @@ class WindowManager:
             time.sleep(0.1)
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
 
 
 class Context:
