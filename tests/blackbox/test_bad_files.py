@@ -6,9 +6,13 @@ import os
 import random
 import re
 import struct
+import sys
 import unittest
 
 import avistep_harness as h
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from avi_patch import chunk_body, patched  # noqa: E402
 
 WIDTH, HEIGHT, FRAMES = 32, 24, 5
 VIDEO = (1000, 30000, FRAMES, HEIGHT, WIDTH)   # make_test_avi's video stream header
@@ -16,22 +20,6 @@ AUDIO = (2, 64000, FRAMES * 1067)              # and its audio stream header
 # Peak resident memory a run may reach; a normal run of a small clip needs well under half.
 MEMORY_LIMIT_KB = 600 * 1024
 ANY_FRAME_LINE = re.compile(r"(?:color = \d+ |decode err )frame= *(\d+) \n")
-
-
-def chunk_body(data, tag, occurrence=0):
-    """Offset of the body of the chunk `tag` (its occurrence-th one in file order)."""
-    at = -1
-    for _ in range(occurrence + 1):
-        at = data.index(tag, at + 1)
-    return at + 8
-
-
-def patched(data, *changes):
-    """A copy of data with each (offset, struct format, value or tuple of values) written."""
-    out = bytearray(data)
-    for offset, fmt, value in changes:
-        struct.pack_into(fmt, out, offset, *(value if isinstance(value, tuple) else (value,)))
-    return bytes(out)
 
 
 def signed(value):

@@ -22,6 +22,9 @@ import time
 
 import smoke
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from avi_patch import chunk_body, patched  # noqa: E402
+
 SOURCE = smoke.SOURCE
 WIDTH, HEIGHT, FRAMES = 32, 24, 5
 LIMIT = 40.0  # seconds a run may take from the chosen file to "quit?"
@@ -31,20 +34,6 @@ SUBSET = {"cut_50", "length_4g", "audio_length_4g", "zero_rates", "block_align_0
           "index_one_wrong", "wave_rate_0", "no_streams", "random_headers_0", "cinepak_cut_50",
           "cinepak_colours_used_4g", "long_path"}
 ANY_FRAME_LINE = re.compile(r"(?:color = \d+ |decode err )frame= *(\d+)\n")
-
-
-def chunk_body(data, tag, occurrence=0):
-    at = -1
-    for _ in range(occurrence + 1):
-        at = data.index(tag, at + 1)
-    return at + 8
-
-
-def patched(data, *changes):
-    out = bytearray(data)
-    for offset, fmt, value in changes:
-        struct.pack_into(fmt, out, offset, *(value if isinstance(value, tuple) else (value,)))
-    return bytes(out)
 
 
 def report(video, audio, streams=2):
