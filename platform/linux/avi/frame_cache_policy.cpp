@@ -14,6 +14,7 @@
 #include "platform/linux/avi/frame_cache_store.h"
 #include "platform/linux/avi/frame_decoder.h"
 #include "platform/linux/avi/frame_to_dib.h"
+#include "platform/linux/avi/picture_converter.h"
 
 extern "C" {
 #include <libavutil/mem.h>
@@ -118,40 +119,48 @@ int pictures_in_budget(const cached_frames* f)
     return f->picture_bytes ? frame_cache_capacity(&f->cache, f->picture_bytes) : 0;
 }
 
-// Decodes frame `index` with `r` (outside the lock) and caches its picture unless it is there;
-// returns the slot answering it, or -1. A frame decoded ahead of need never pushes out a picture
-// nearer the position than itself; only the worker takes new memory (see grow_pool).
-int decode_into_cache(cached_frames* f, frame_reader* r, int64_t index, bool ahead_of_need,
-                      guard& held)
+// Where a decoded picture goes: a slot already answering it, or one reserved (busy) for its
+// conversion; slot -1 if neither.
+struct placement {
+    int slot = -1;
+    bool to_convert = false;
+};
+
+// Finds or reserves the slot for the picture decoded from frame `pts`, as frame `index`. A frame
+// decoded ahead of need never pushes out a picture nearer the position than itself; only the
+// worker (`in_worker`) takes new memory (see grow_pool).
+placement place_picture(cached_frames* f, const AVFrame* frame, int64_t index, int64_t pts,
+                        bool in_worker, bool ahead_of_need)
 {
-    held.unlock();
-    int64_t pts = -1;
-    const AVFrame* frame = video_frames_decode(&r->frames, index, &pts);
-    const size_t bytes = frame ? dib_block_bytes(frame) : 0;
-    held.lock();
+    const size_t bytes = dib_block_bytes(frame);
     if (bytes == 0)
-        return -1;
+        return {};
     int slot = frame_cache_find(&f->cache, index);
     if (slot >= 0)
-        return slot;
+        return {slot, false};
     // A dropped frame shows the picture before it: one conversion serves them all.
     slot = frame_cache_find_picture(&f->cache, pts);
     if (slot >= 0) {
         frame_cache_extend(&f->cache, slot, index);
-        return slot;
+        return {slot, false};
     }
     f->picture_bytes = bytes;
     // Before the first request (the user is answering the questions) new memory costs nothing.
-    const bool in_worker = r != &f->own;
     const bool grow = in_worker && (!f->job.forward || f->cache.blocks < read_ahead_new_blocks ||
                                     f->requests == 0);
     slot = frame_cache_reserve(&f->cache, index, bytes, grow, ahead_of_need);
-    if (slot < 0)
-        return -1;
+    return {slot, slot >= 0};
+}
+
+// Converts the picture into its reserved slot (outside the lock) and publishes it; the slot, or
+// -1.
+int convert_into_slot(cached_frames* f, dib_converter* converter, const AVFrame* frame, int slot,
+                      int64_t index, int64_t pts, guard& held)
+{
     uint8_t* block = f->cache.slots[size_t(slot)].block;
     const size_t capacity = f->cache.slots[size_t(slot)].capacity;
     held.unlock();
-    const bitmap_info_header* picture = frame_to_dib_in(&r->converter, frame, block, capacity);
+    const bitmap_info_header* picture = frame_to_dib_in(converter, frame, block, capacity);
     held.lock();
     if (!picture) {
         frame_cache_abandon(&f->cache, slot);
@@ -161,24 +170,101 @@ int decode_into_cache(cached_frames* f, frame_reader* r, int64_t index, bool ahe
     return slot;
 }
 
-// Decodes job.from..job.to in order into the cache, stopping when the job is replaced.
-void run_fill(cached_frames* f, frame_reader* r, guard& held)
+// Decodes frame `index` with `r` (outside the lock) and caches its picture unless it is there;
+// returns the slot answering it, or -1.
+int decode_into_cache(cached_frames* f, frame_reader* r, int64_t index, bool ahead_of_need,
+                      guard& held)
+{
+    held.unlock();
+    int64_t pts = -1;
+    const AVFrame* frame = video_frames_decode(&r->frames, index, &pts);
+    held.lock();
+    if (!frame)
+        return -1;
+    const placement p = place_picture(f, frame, index, pts, r != &f->own, ahead_of_need);
+    if (!p.to_convert)
+        return p.slot;
+    return convert_into_slot(f, &r->converter, frame, p.slot, index, pts, held);
+}
+
+// Frame `k` of fill `generation` is dealt with, its picture in `slot` (-1: none).
+void finish_frame(cached_frames* f, int64_t k, int slot, uint64_t generation)
+{
+    if (f->stop || f->job.generation != generation)
+        return;
+    // Going forward, every later frame lies farther away still.
+    if (slot < 0 && k > f->cache.position)
+        f->job.to = std::min(f->job.to, k);
+    f->job.done = k;
+    f->changed.notify_all();
+}
+
+// The worker's converter thread, for each picture its decoder handed over with a reserved slot.
+void convert_handed_over(void* owner, dib_converter* converter, const AVFrame* frame,
+                         const picture_job& job)
+{
+    cached_frames* f = static_cast<cached_frames*>(owner);
+    guard held(f->lock);
+    const int slot = convert_into_slot(f, converter, frame, job.slot, job.index, job.pts, held);
+    finish_frame(f, job.index, slot, job.generation);
+}
+
+void drain(picture_converter* pipeline, guard& held)
+{
+    if (!pipeline)
+        return;
+    held.unlock();
+    picture_converter_drain(pipeline);
+    held.lock();
+}
+
+// Decodes job.from..job.to in order into the cache, stopping when the job is replaced. With a
+// converter thread (`pipeline`), each decoded picture goes to it with the slot reserved for it,
+// and the next frame is decoded meanwhile. Frames are finished in order, all of them before this
+// returns; a frame with no room stops the fill before the decoder goes past it.
+void run_fill(cached_frames* f, frame_reader* r, picture_converter* pipeline, guard& held)
 {
     const uint64_t generation = f->job.generation;
+    int64_t handed_pts = -1;  // the picture last handed to the converter
     for (int64_t k = f->job.from; k <= f->job.to; k++) {
         if (f->stop || f->job.generation != generation)
-            return;
-        if (frame_cache_find(&f->cache, k) < 0) {
-            const int slot = decode_into_cache(f, r, k, true, held);
-            if (f->stop || f->job.generation != generation)
-                return;
-            // Going forward, every later frame lies farther away still.
-            if (slot < 0 && k > f->cache.position)
-                f->job.to = k;
+            break;
+        if (frame_cache_find(&f->cache, k) >= 0) {
+            drain(pipeline, held);
+            finish_frame(f, k, frame_cache_find(&f->cache, k), generation);
+            continue;
         }
-        f->job.done = k;
-        f->changed.notify_all();
+        if (!pipeline) {
+            finish_frame(f, k, decode_into_cache(f, r, k, true, held), generation);
+            continue;
+        }
+        held.unlock();
+        int64_t pts = -1;
+        const AVFrame* frame = video_frames_decode(&r->frames, k, &pts);
+        held.lock();
+        // A dropped frame after a picture still being converted shares that picture.
+        if (!frame || pts == handed_pts)
+            drain(pipeline, held);
+        const placement p =
+            frame ? place_picture(f, frame, k, pts, true, true) : placement{};
+        if (p.to_convert) {
+            held.unlock();
+            const bool handed = picture_converter_put(pipeline, frame, {k, pts, generation, p.slot});
+            if (!handed)
+                picture_converter_drain(pipeline);
+            held.lock();
+            if (handed) {
+                handed_pts = pts;
+                continue;
+            }
+            finish_frame(f, k, convert_into_slot(f, &r->converter, frame, p.slot, k, pts, held),
+                         generation);
+            continue;
+        }
+        drain(pipeline, held);
+        finish_frame(f, k, p.slot, generation);
     }
+    drain(pipeline, held);
 }
 
 // Blocks the worker makes ready: enough for the budget, or for the whole clip if it is smaller.
@@ -241,6 +327,7 @@ void worker_main(cached_frames* f)
 {
     frame_reader reader;
     bool reader_open = false;
+    picture_converter* pipeline = nullptr;
     guard held(f->lock);
     for (;;) {
         if (!wait_for_work(f, held)) {
@@ -253,6 +340,9 @@ void worker_main(cached_frames* f)
             // The fills' own demuxer and decoder, opened on the first fill.
             held.unlock();
             reader_open = open_reader(&reader, f, decoder_threads);
+            // Without its own thread the worker converts each picture after decoding it.
+            if (reader_open)
+                pipeline = picture_converter_start(convert_handed_over, f);
             held.lock();
             f->worker_failed = !reader_open;
         }
@@ -261,7 +351,7 @@ void worker_main(cached_frames* f)
         if (reader_open && f->job.active) {
             f->stats.prefetches++;
             f->filling = true;
-            run_fill(f, &reader, held);
+            run_fill(f, &reader, pipeline, held);
             f->filling = false;
         }
         // A job started while this one ran replaced it, and is still to do.
@@ -272,6 +362,7 @@ void worker_main(cached_frames* f)
     f->job.active = false;
     f->changed.notify_all();
     held.unlock();
+    picture_converter_stop(pipeline);
     close_reader(&reader);
 }
 
