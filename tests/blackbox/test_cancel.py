@@ -1,5 +1,8 @@
-"""Cancelling the file chooser: "open err", then "quit?", one key, status 0."""
+"""The file chooser: cancelled, "open err", then "quit?", one key, status 0; a file that is not an
+AVI; a name typed relative to the folder it shows."""
 
+import os
+import time
 import unittest
 
 import avistep_harness as h
@@ -30,3 +33,17 @@ class CancelTest(unittest.TestCase):
 
 if __name__ == "__main__":
     h.run_tests("cancel")
+
+    def test_a_name_typed_relative_to_the_folder_shown(self):
+        folder = h.context.path("clips")
+        os.makedirs(folder)
+        h.make_avi(os.path.join("clips", "relative.avi"), "--frames", "2")
+        with h.Avistep("relative", cwd=folder) as app:
+            window = app.chooser()
+            h.context.focus_and_key(window, "ctrl+l")
+            time.sleep(0.5)
+            h.context.x("xdotool", "type", "--delay", "12", "relative.avi")
+            time.sleep(0.1)
+            h.context.x("xdotool", "key", "Return")
+            app.wait_for(h.PROMPT_MONITOR)
+            self.assertNotIn(h.OPEN_ERR, app.transcript)

@@ -40,6 +40,9 @@ bool quiet_gtk_ready()
         // The file chooser saves its own settings (size, sorting, last mode) at every close;
         // a run keeps no state and writes nothing, so its settings live in memory only.
         setenv("GSETTINGS_BACKEND", "memory", 0);
+        // The dialogs draw with cairo alone. Without this, the first GTK program on an X
+        // display probes its GL visuals, which loads Mesa and LLVM: about 50 MB, for nothing.
+        setenv("GDK_GL", "disable", 0);
         g_log_set_writer_func(write_errors_only, nullptr, nullptr);
         if (!gtk_init_check(nullptr, nullptr))
             return false;
