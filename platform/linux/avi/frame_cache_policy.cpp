@@ -43,6 +43,9 @@ constexpr int read_ahead_new_blocks = 4;
 // Requests closer together than this come from playback or a walk, not from a user stepping:
 // the cache gives back the memory it took for stepping back.
 constexpr auto playing_gap = std::chrono::milliseconds(60);
+// A request this long after the last one is a user's step (a dialog answered): longer than any
+// frame's drawing and sound.
+constexpr auto stepping_gap = std::chrono::milliseconds(250);
 
 // A run of frames to decode in order and convert into the cache.
 struct fill_job {
@@ -77,6 +80,7 @@ struct cached_frames {
     int64_t play_budget = 0;   // the budget while playing or walking
     int64_t step_budget = 0;   // the budget while the user steps back
     bool quick_request = false;  // the request in progress came within playing_gap of the last
+    bool slow_request = false;   // it came stepping_gap or more after the last
     // What the worker's fills cost and how fast the user steps back (running averages): a fill
     // behind the user is sized to end before the frames cached behind run out.
     double decode_ms = 0;   // the worker's decode of one frame
@@ -178,7 +182,7 @@ int decode_into_cache(cached_frames* f, frame_reader* r, int64_t index, bool ahe
     f->picture_bytes = bytes;
     // Before the first request (the user is answering the questions) new memory costs nothing.
     const bool grow = in_worker && (!f->job.forward || f->cache.blocks < read_ahead_new_blocks ||
-                                    f->requests == 0);
+                                    f->requests == 0 || f->cache.budget > f->play_budget);
     slot = frame_cache_reserve(&f->cache, index, bytes, grow, ahead_of_need);
     if (slot < 0)
         return -1;
@@ -397,9 +401,12 @@ int64_t read_ahead(const cached_frames* f)
 // walk goes on.
 void read_ahead_of(cached_frames* f, int64_t index)
 {
-    // Playback resumed: the memory taken for stepping back goes back.
+    // Playback resumed: the memory taken for stepping goes back. A user stepping forward gets
+    // it, so that the frames stepped over are still there to step back over.
     if (f->quick_request && f->cache.budget > f->play_budget)
         frame_cache_set_budget(&f->cache, f->play_budget);
+    else if (f->slow_request && f->cache.budget < f->step_budget)
+        f->cache.budget = f->step_budget;
     const int64_t window = read_ahead(f);
     f->cache.ahead = window;
     f->cache.behind = 0;
@@ -589,6 +596,7 @@ const bitmap_info_header* cached_frames_get(cached_frames* f, int64_t index)
     f->previous_start = f->request_start;
     f->request_start = clock_type::now();
     f->quick_request = f->requests > 0 && f->request_start - f->last_return < playing_gap;
+    f->slow_request = f->requests > 0 && f->request_start - f->last_return >= stepping_gap;
     f->in_request = true;
     f->requests++;
     const bitmap_info_header* picture = get_frame(f, index, held);
