@@ -163,9 +163,11 @@ int main(int argc, char** argv)
                 open_s, (long long)frames, best, 1000.0 * best / double(std::max<int64_t>(frames, 1)),
                 best_cpu, (long long)missing, (long long)warm_up, (long long)steady_allocations);
     std::printf("memory: rss before walk %ld kB, after %ld kB, peak %ld kB; cache %lld kB in %lld "
-                "pictures (%lld at the walk's end), budget %lld kB, %lld conversions\n",
+                "pictures (%lld at the walk's end), budget %lld kB, %lld conversions; %lld fills by the worker, "
+                "%lld waits for it, %lld decodes by the walking thread\n",
                 rss_before, rss_after, peak_rss_kb(), (long long)(settled.bytes >> 10),
                 (long long)settled.pictures, (long long)stats.pictures,
-                (long long)(settled.budget >> 10), (long long)settled.conversions);
+                (long long)(settled.budget >> 10), (long long)settled.conversions,
+                (long long)stats.prefetches, (long long)stats.waits, (long long)stats.decodes);
     return missing ? 1 : 0;
 }

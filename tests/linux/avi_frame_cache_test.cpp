@@ -367,6 +367,24 @@ TEST_F(AviFrameCache, LargePicturesKeepToTheBudget)
     }
 }
 
+TEST_F(AviFrameCache, AHighDefinitionWalkConvertedBesideTheDecoderGivesTheFreshPictures)
+{
+    if (!have_ffmpeg_cli())
+        GTEST_SKIP() << "the ffmpeg command-line tool is not installed";
+    // From 720p up the decoder runs frame threads, and the worker's pictures are converted on a
+    // thread of their own while it decodes the next ones.
+    const int frames = 40;
+    open_clip c(ffmpeg("hd.avi", "-f lavfi -i testsrc=size=1280x720:rate=30,noise=alls=40:allf=t "
+                                 "-frames:v 40 -c:v mpeg4 -g 12 -bf 2 -q:v 6"));
+    const auto fresh = fresh_pictures(c.streams[0], frames);
+    frame_decoder_handle d(c.streams[0]);
+    for (int32_t k = 0; k < frames; k++)
+        ASSERT_EQ(bytes_of(avi_frame_get(d.d, k)), fresh[k]) << "frame " << k;
+    const cached_frames_stats s = cached_frames_get_stats(cache_of(d));
+    EXPECT_EQ(s.decodes, 0);  // every frame came from the worker
+    EXPECT_EQ(s.conversions, frames);
+}
+
 TEST_F(AviFrameCache, TheLastPictureStaysWhileTheWorkerFillsAndEvicts)
 {
     if (!have_ffmpeg_cli())

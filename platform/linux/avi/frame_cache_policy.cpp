@@ -14,6 +14,7 @@
 #include "platform/linux/avi/frame_cache_store.h"
 #include "platform/linux/avi/frame_decoder.h"
 #include "platform/linux/avi/frame_to_dib.h"
+#include "platform/linux/avi/picture_converter.h"
 #include "platform/linux/avi/picture_memory.h"
 
 namespace {
@@ -41,7 +42,7 @@ constexpr int64_t read_ahead_frames = 8;
 // walk as fast as the decoder never waits for fresh memory (see grow_pool).
 constexpr int read_ahead_new_blocks = 4;
 // Requests closer together than this come from playback or a walk, not from a user stepping:
-// the cache gives back the memory it took for stepping back.
+// the cache gives back the memory it took for stepping.
 constexpr auto playing_gap = std::chrono::milliseconds(60);
 // A request this long after the last one is a user's step (a dialog answered): longer than any
 // frame's drawing and sound.
@@ -78,17 +79,16 @@ struct cached_frames {
     frame_cache cache;
     size_t picture_bytes = 0;  // block size of the pictures seen so far
     int64_t play_budget = 0;   // the budget while playing or walking
-    int64_t step_budget = 0;   // the budget while the user steps back
+    int64_t step_budget = 0;   // the budget while the user steps
     bool quick_request = false;  // the request in progress came within playing_gap of the last
     bool slow_request = false;   // it came stepping_gap or more after the last
     // What the worker's fills cost and how fast the user steps back (running averages): a fill
     // behind the user is sized to end before the frames cached behind run out.
-    double decode_ms = 0;   // the worker's decode of one frame
+    double decode_ms = 0;   // a fill's time per frame decoded (its conversions overlap)
     double convert_ms = 0;  // the worker's conversion of one picture
     double step_ms = 100;   // between two steps back
     clock_type::time_point request_start, previous_start;
-    int64_t fill_passed = 0;       // frames the fill in progress decoded so far
-    double fill_convert_ms = 0;    // and its time converting
+    int64_t fill_passed = 0;  // frames the fill in progress decoded so far
     bool prefetch = true;
     fill_job job;
     bool worker_started = false;
@@ -153,56 +153,107 @@ int64_t frames_to_reach(const video_frames* v, int64_t index)
     return std::max<int64_t>(1, index - from);
 }
 
-// Decodes frame `index` with `r` (outside the lock) and caches its picture unless it is there;
-// returns the slot answering it, or -1. A frame decoded ahead of need never pushes out a picture
-// nearer the position than itself; only the worker takes new memory (see grow_pool).
-int decode_into_cache(cached_frames* f, frame_reader* r, int64_t index, bool ahead_of_need,
-                      guard& held)
+// Where a decoded picture goes: a slot already answering it, or one reserved (busy) for its
+// conversion; slot -1 if neither.
+struct placement {
+    int slot = -1;
+    bool to_convert = false;
+};
+
+// Finds or reserves the slot for the picture decoded from frame `pts`, as frame `index`. A frame
+// decoded ahead of need never pushes out a picture nearer the position than itself; only the
+// worker (`in_worker`) takes new memory (see grow_pool).
+placement place_picture(cached_frames* f, const AVFrame* frame, int64_t index, int64_t pts,
+                        bool in_worker, bool ahead_of_need)
 {
-    const bool in_worker = r != &f->own;
-    held.unlock();
-    const int64_t passed = frames_to_reach(&r->frames, index);
-    int64_t pts = -1;
-    const AVFrame* frame = video_frames_decode(&r->frames, index, &pts);
-    const size_t bytes = frame ? dib_block_bytes(frame) : 0;
-    held.lock();
-    if (in_worker)
-        f->fill_passed += passed;
+    const size_t bytes = dib_block_bytes(frame);
     if (bytes == 0)
-        return -1;
+        return {};
     int slot = frame_cache_find(&f->cache, index);
     if (slot >= 0)
-        return slot;
+        return {slot, false};
     // A dropped frame shows the picture before it: one conversion serves them all.
     slot = frame_cache_find_picture(&f->cache, pts);
     if (slot >= 0) {
         frame_cache_extend(&f->cache, slot, index);
-        return slot;
+        return {slot, false};
     }
     f->picture_bytes = bytes;
     // Before the first request (the user is answering the questions) new memory costs nothing.
     const bool grow = in_worker && (!f->job.forward || f->cache.blocks < read_ahead_new_blocks ||
                                     f->requests == 0 || f->cache.budget > f->play_budget);
     slot = frame_cache_reserve(&f->cache, index, bytes, grow, ahead_of_need);
-    if (slot < 0)
-        return -1;
+    return {slot, slot >= 0};
+}
+
+// Converts the picture into its reserved slot (outside the lock) and publishes it; the slot, or
+// -1.
+int convert_into_slot(cached_frames* f, dib_converter* converter, const AVFrame* frame, int slot,
+                      int64_t index, int64_t pts, guard& held)
+{
     uint8_t* block = f->cache.slots[size_t(slot)].block;
     const size_t capacity = f->cache.slots[size_t(slot)].capacity;
     held.unlock();
     const auto converting = clock_type::now();
-    const bitmap_info_header* picture = frame_to_dib_in(&r->converter, frame, block, capacity);
+    const bitmap_info_header* picture = frame_to_dib_in(converter, frame, block, capacity);
     const double convert_ms = ms_since(converting);
     held.lock();
-    if (in_worker && picture) {
+    if (picture && converter != &f->own.converter)
         note_cost(&f->convert_ms, convert_ms);
-        f->fill_convert_ms += convert_ms;
-    }
     if (!picture) {
         frame_cache_abandon(&f->cache, slot);
         return -1;
     }
     frame_cache_publish(&f->cache, slot, picture, pts, index);
     return slot;
+}
+
+// Decodes frame `index` with `r` (outside the lock) and caches its picture unless it is there;
+// returns the slot answering it, or -1.
+int decode_into_cache(cached_frames* f, frame_reader* r, int64_t index, bool ahead_of_need,
+                      guard& held)
+{
+    held.unlock();
+    int64_t pts = -1;
+    const AVFrame* frame = video_frames_decode(&r->frames, index, &pts);
+    held.lock();
+    if (!frame)
+        return -1;
+    const placement p = place_picture(f, frame, index, pts, r != &f->own, ahead_of_need);
+    if (!p.to_convert)
+        return p.slot;
+    return convert_into_slot(f, &r->converter, frame, p.slot, index, pts, held);
+}
+
+// Frame `k` of fill `generation` is dealt with, its picture in `slot` (-1: none).
+void finish_frame(cached_frames* f, int64_t k, int slot, uint64_t generation)
+{
+    if (f->stop || f->job.generation != generation)
+        return;
+    // Going forward, every later frame lies farther away still.
+    if (slot < 0 && k > f->cache.position)
+        f->job.to = std::min(f->job.to, k);
+    f->job.done = k;
+    f->changed.notify_all();
+}
+
+// The worker's converter thread, for each picture its decoder handed over with a reserved slot.
+void convert_handed_over(void* owner, dib_converter* converter, const AVFrame* frame,
+                         const picture_job& job)
+{
+    cached_frames* f = static_cast<cached_frames*>(owner);
+    guard held(f->lock);
+    const int slot = convert_into_slot(f, converter, frame, job.slot, job.index, job.pts, held);
+    finish_frame(f, job.index, slot, job.generation);
+}
+
+void drain(picture_converter* pipeline, guard& held)
+{
+    if (!pipeline)
+        return;
+    held.unlock();
+    picture_converter_drain(pipeline);
+    held.lock();
 }
 
 // Pictures a fill behind the user must bring to be worth its decoding from frame `first` on to
@@ -235,34 +286,65 @@ int64_t latest_start(const cached_frames* f, const video_frames* v)
     return std::clamp(to + 1 - pictures, f->job.from, to);
 }
 
-// Decodes job.from..job.to in order into the cache, stopping when the job is replaced.
-void run_fill(cached_frames* f, frame_reader* r, guard& held)
+// Decodes job.from..job.to in order into the cache, stopping when the job is replaced. With a
+// converter thread (`pipeline`), each decoded picture goes to it with the slot reserved for it,
+// and the next frame is decoded meanwhile. Frames are finished in order, all of them before this
+// returns; a frame with no room stops the fill before the decoder goes past it.
+void run_fill(cached_frames* f, frame_reader* r, picture_converter* pipeline, guard& held)
 {
     const uint64_t generation = f->job.generation;
+    int64_t handed_pts = -1;  // the picture last handed to the converter
     for (int64_t k = f->job.from; k <= f->job.to; k++) {
         if (f->stop || f->job.generation != generation)
-            return;
+            break;
         if (!f->job.forward && k < f->job.to) {
             // Filling behind the user: behind schedule, the first frames are passed over
             // unconverted (the next fill brings them), and the frame needed first comes sooner.
             k = std::max(k, latest_start(f, &r->frames));
             f->job.from = k;
         }
-        if (frame_cache_find(&f->cache, k) < 0) {
-            const int slot = decode_into_cache(f, r, k, true, held);
-            if (f->stop || f->job.generation != generation)
-                return;
-            // Going forward, every later frame lies farther away still.
-            if (slot < 0 && k > f->cache.position)
-                f->job.to = k;
+        if (frame_cache_find(&f->cache, k) < 0)
+            f->fill_passed += frames_to_reach(&r->frames, k);
+        if (frame_cache_find(&f->cache, k) >= 0) {
+            drain(pipeline, held);
+            finish_frame(f, k, frame_cache_find(&f->cache, k), generation);
+            continue;
         }
-        f->job.done = k;
-        f->changed.notify_all();
+        if (!pipeline) {
+            finish_frame(f, k, decode_into_cache(f, r, k, true, held), generation);
+            continue;
+        }
+        held.unlock();
+        int64_t pts = -1;
+        const AVFrame* frame = video_frames_decode(&r->frames, k, &pts);
+        held.lock();
+        // A dropped frame after a picture still being converted shares that picture.
+        if (!frame || pts == handed_pts)
+            drain(pipeline, held);
+        const placement p =
+            frame ? place_picture(f, frame, k, pts, true, true) : placement{};
+        if (p.to_convert) {
+            held.unlock();
+            const bool handed = picture_converter_put(pipeline, frame, {k, pts, generation, p.slot});
+            if (!handed)
+                picture_converter_drain(pipeline);
+            held.lock();
+            if (handed) {
+                handed_pts = pts;
+                continue;
+            }
+            finish_frame(f, k, convert_into_slot(f, &r->converter, frame, p.slot, k, pts, held),
+                         generation);
+            continue;
+        }
+        drain(pipeline, held);
+        finish_frame(f, k, p.slot, generation);
     }
+    drain(pipeline, held);
 }
 
 // Blocks the worker makes ready: enough for the playing budget, or for the whole clip if it is
-// smaller. The memory for stepping back is taken by the fills that use it.
+// smaller. The memory for stepping is taken by the fills that use it.
 int64_t pool_target(const cached_frames* f)
 {
     const int64_t fit = f->picture_bytes ? std::clamp<int64_t>(f->play_budget /
@@ -325,6 +407,7 @@ void worker_main(cached_frames* f)
 {
     frame_reader reader;
     bool reader_open = false;
+    picture_converter* pipeline = nullptr;
     guard held(f->lock);
     for (;;) {
         if (!wait_for_work(f, held)) {
@@ -337,6 +420,9 @@ void worker_main(cached_frames* f)
             // The fills' own demuxer and decoder, opened on the first fill.
             held.unlock();
             reader_open = open_reader(&reader, f, decoder_threads);
+            // Without its own thread the worker converts each picture after decoding it.
+            if (reader_open)
+                pipeline = picture_converter_start(convert_handed_over, f);
             held.lock();
             f->worker_failed = !reader_open;
         }
@@ -346,15 +432,11 @@ void worker_main(cached_frames* f)
             f->stats.prefetches++;
             f->filling = true;
             f->fill_passed = 0;
-            f->fill_convert_ms = 0;
             const auto fill_start = clock_type::now();
-            run_fill(f, &reader, held);
-            // Codec threads decode on while a picture converts: the fill's time less its
-            // conversions is what its decoding cost.
+            run_fill(f, &reader, pipeline, held);
+            // The conversions overlap the decoding: the fill's time per frame it decoded.
             if (f->fill_passed > 0)
-                note_cost(&f->decode_ms,
-                          std::max(ms_since(fill_start) - f->fill_convert_ms, 0.0) /
-                              double(f->fill_passed));
+                note_cost(&f->decode_ms, ms_since(fill_start) / double(f->fill_passed));
             f->filling = false;
         }
         // A job started while this one ran replaced it, and is still to do.
@@ -365,6 +447,7 @@ void worker_main(cached_frames* f)
     f->job.active = false;
     f->changed.notify_all();
     held.unlock();
+    picture_converter_stop(pipeline);
     close_reader(&reader);
 }
 

@@ -1,6 +1,7 @@
 // The frames of one video stream as packed DIBs, each decoded and converted once and then kept
 // in a bounded cache, so that going back over frames already seen costs no decoding. A worker
-// thread with its own demuxer and decoder keeps the next frames ready while the caller walks
+// thread with its own demuxer and decoder (and a thread converting what it decodes, so that
+// decoding and converting overlap) keeps the next frames ready while the caller walks
 // forward, and when the user steps back towards the start of what is cached it fills in the
 // frames before it (and after it, once stepping forward again outruns what is kept), so that
 // stepping back is as quick as stepping forward. The same worker readies the cache's memory
