@@ -10,6 +10,19 @@ namespace {
 
 constexpr size_t huge_page = size_t(2) << 20;
 
+// Under AddressSanitizer every block comes from the heap, where overruns are caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool own_mappings = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool own_mappings = false;
+#else
+constexpr bool own_mappings = true;
+#endif
+#else
+constexpr bool own_mappings = true;
+#endif
+
 size_t mapped_bytes(size_t bytes)
 {
     constexpr size_t page = 4096;
@@ -20,7 +33,7 @@ size_t mapped_bytes(size_t bytes)
 
 uint8_t* picture_block_alloc(size_t bytes)
 {
-    if (bytes < huge_page)
+    if (bytes < huge_page || !own_mappings)
         return static_cast<uint8_t*>(av_malloc(bytes));
     // Mapped 2 MB longer, then trimmed to start on a 2 MB boundary: only whole aligned 2 MB
     // stretches get huge pages; the tail beyond the last one keeps small pages, wasting nothing.
@@ -44,7 +57,7 @@ void picture_block_free(uint8_t* block, size_t bytes)
 {
     if (!block)
         return;
-    if (bytes < huge_page)
+    if (bytes < huge_page || !own_mappings)
         av_free(block);
     else
         munmap(block, mapped_bytes(bytes));
