@@ -3,7 +3,7 @@
 // (build_audio_slice); both are timed, and their sum.
 //
 // Usage: frame_step CLIP [--at K] [--trials N] [--budget-mb MB] [--back-steps S] [--think-ms T]
-//                        [--no-prefetch]
+//                        [--no-prefetch] [--pace-ms P]
 //
 // At frame K (default 200): each trial opens the clip, walks frames 0..K in order and then times
 // the step to K + 1 (a frame not seen yet) and, after returning to K, the step to K - 1. Medians
@@ -12,8 +12,11 @@
 //
 // With --back-steps S: one decoder walks 0..K, then steps back S frames one at a time, waiting
 // T ms (default 0) before each step as a user answering the step dialog does, and reports the
-// median, 90th percentile and worst step, against S steps forward to new frames from K - S (a
-// step forward decodes one frame whatever the pause before it).
+// median, 90th percentile and worst step, how many took over 100 ms, the process's peak memory
+// by then, against S steps forward to new frames from K - S (a step forward decodes one frame
+// whatever the pause before it).
+// --pace-ms P makes the walk to K pause P ms after each frame, as playback does for its sound
+// (33 at 30 frames a second); without it the walk goes as fast as the frames decode.
 // --budget-mb sets the cache budget (default: the service's own), --no-prefetch turns off the
 // worker's fills so that a step back beyond the cache decodes at that moment.
 #include <algorithm>
@@ -21,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -38,6 +42,7 @@ struct options {
     int64_t budget = -1;
     int back_steps = 0;
     int think_ms = 0;
+    int pace_ms = 0;
     bool prefetch = true;
 };
 
@@ -75,12 +80,14 @@ step_time timed_step(playback_state& state, int32_t k, bool* ok)
             std::chrono::duration<double, std::micro>(sliced - decoded).count()};
 }
 
-bool walk_to(playback_state& state, int32_t k)
+bool walk_to(playback_state& state, int32_t k, int pace_ms = 0)
 {
     for (int32_t i = 0; i <= k; i++) {
         if (!avi_frame_get(state.decoder, i))
             return false;
         build_audio_slice(state, i);
+        if (pace_ms > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(pace_ms));
     }
     return true;
 }
@@ -88,6 +95,22 @@ bool walk_to(playback_state& state, int32_t k)
 void settle(playback_state& state)
 {
     cached_frames_settle(avi_frame_cache(state.decoder));
+}
+
+// The process's peak resident memory in kB (VmHWM), 0 if unknown.
+long peak_rss_kb()
+{
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return 0;
+    char line[256];
+    long kb = 0;
+    while (std::fgets(line, sizeof line, status)) {
+        if (!std::strncmp(line, "VmHWM:", 6))
+            kb = std::atol(line + 6);
+    }
+    std::fclose(status);
+    return kb;
 }
 
 double percentile(std::vector<double> v, double p)
@@ -164,7 +187,7 @@ bool back_steps(const options& o)
 {
     std::vector<step_time> back, forward;
     playback_state state;
-    bool ok = open_clip(state, o) && walk_to(state, o.at);
+    bool ok = open_clip(state, o) && walk_to(state, o.at, o.pace_ms);
     settle(state);
     for (int s = 1; s <= o.back_steps && ok && o.at - s >= 0; s++) {
         if (o.think_ms > 0)
@@ -172,6 +195,14 @@ bool back_steps(const options& o)
         back.push_back(timed_step(state, o.at - s, &ok));
     }
     const cached_frames_stats stats = cached_frames_get_stats(avi_frame_cache(state.decoder));
+    const long peak = peak_rss_kb();
+    long slow = 0;
+    std::string slow_frames;
+    for (size_t i = 0; i < back.size(); i++) {
+        if (back[i].total() > 100000 && slow++ < 8)
+            slow_frames += " " + std::to_string(o.at - 1 - int(i)) + " (" +
+                           std::to_string(int(back[i].total() / 1000)) + " ms)";
+    }
     bench_close_clip(state);
 
     // Steps forward to new frames over the same stretch, on a fresh decoder.
@@ -187,16 +218,17 @@ bool back_steps(const options& o)
 
     const double f = percentile(totals(forward), 0.5);
     const double b = percentile(totals(back), 0.5);
-    std::printf("%zu steps back from frame %d, think %d ms, prefetch %s, budget %.0f MB: ",
-                back.size(), o.at, o.think_ms, o.prefetch ? "on" : "off",
+    std::printf("%zu steps back from frame %d (walked to at %d ms a frame), think %d ms, "
+                "prefetch %s, budget %.0f MB: ",
+                back.size(), o.at, o.pace_ms, o.think_ms, o.prefetch ? "on" : "off",
                 double(stats.budget) / (1 << 20));
     print_side("back", back);
     std::printf("; ");
     print_side("forward", forward);
-    std::printf("; back/forward median %.3f; cache fills %lld, waits %lld, decodes %lld "
-                "(load %.2f)\n",
-                f > 0 ? b / f : 0.0, (long long)stats.prefetches, (long long)stats.waits,
-                (long long)stats.decodes, bench_load_average());
+    std::printf("; back/forward median %.3f; back over 100 ms %ld%s; peak rss %ld kB; cache fills "
+                "%lld, waits %lld, decodes %lld (load %.2f)\n",
+                f > 0 ? b / f : 0.0, slow, slow ? (" at" + slow_frames).c_str() : "", peak, (long long)stats.prefetches,
+                (long long)stats.waits, (long long)stats.decodes, bench_load_average());
     return true;
 }
 
@@ -217,6 +249,8 @@ int main(int argc, char** argv)
             o.back_steps = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--think-ms") && has_value)
             o.think_ms = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--pace-ms") && has_value)
+            o.pace_ms = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--no-prefetch"))
             o.prefetch = false;
         else if (argv[i][0] != '-' && !o.clip)
@@ -228,7 +262,7 @@ int main(int argc, char** argv)
     }
     if (!o.clip) {
         std::fprintf(stderr, "usage: frame_step CLIP [--at K] [--trials N] [--budget-mb MB] "
-                             "[--back-steps S] [--think-ms T] [--no-prefetch]\n");
+                             "[--back-steps S] [--think-ms T] [--no-prefetch] [--pace-ms P]\n");
         return 2;
     }
     playback_state probe;

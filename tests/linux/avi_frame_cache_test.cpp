@@ -253,6 +253,45 @@ TEST_F(AviFrameCache, WalksBothWaysAcrossKeyframesGiveTheFreshPictures)
     }
 }
 
+TEST_F(AviFrameCache, SteppingBackGrowsTheBudgetUntilPlaybackResumes)
+{
+    if (!have_ffmpeg_cli())
+        GTEST_SKIP() << "the ffmpeg command-line tool is not installed";
+    const int frames = 100;
+    open_clip c(gop_clip(frames));
+    const auto fresh = fresh_pictures(c.streams[0], frames);
+    frame_decoder_handle d(c.streams[0]);
+    const int64_t one = picture_bytes(96, 64);
+    cached_frames_configure(cache_of(d), 8 * one, true);
+    cached_frames_set_step_budget(cache_of(d), 40 * one);
+    for (int32_t k = 0; k < frames; k++)
+        ASSERT_EQ(bytes_of(avi_frame_get(d.d, k)), fresh[k]) << "forward, frame " << k;
+    cached_frames_settle(cache_of(d));
+    EXPECT_EQ(cached_frames_get_stats(cache_of(d)).budget, 8 * one);
+
+    // Back over eight keyframes at a user's pace: the fills, in batches of the larger budget
+    // split at keyframes, bring exactly the pictures of a straight walk, before they are needed.
+    const int64_t decodes = cached_frames_get_stats(cache_of(d)).decodes;
+    for (int32_t k = frames - 2; k >= 0; k--) {
+        ASSERT_EQ(bytes_of(avi_frame_get(d.d, k)), fresh[k]) << "back, frame " << k;
+        cached_frames_settle(cache_of(d));
+        const cached_frames_stats s = cached_frames_get_stats(cache_of(d));
+        ASSERT_EQ(s.budget, 40 * one) << k;
+        ASSERT_LE(s.bytes, s.budget) << k;
+    }
+    const cached_frames_stats back = cached_frames_get_stats(cache_of(d));
+    EXPECT_EQ(back.decodes, decodes);
+    EXPECT_GT(back.pictures, 8);
+
+    // Playback again: the memory goes back to the playing budget.
+    for (int32_t k = 1; k < 30; k++)
+        ASSERT_EQ(bytes_of(avi_frame_get(d.d, k)), fresh[k]) << "playing, frame " << k;
+    cached_frames_settle(cache_of(d));
+    const cached_frames_stats played = cached_frames_get_stats(cache_of(d));
+    EXPECT_EQ(played.budget, 8 * one);
+    EXPECT_LE(played.bytes, 8 * one);
+}
+
 TEST_F(AviFrameCache, EachFrameIsConvertedOnce)
 {
     test_avi_options o;

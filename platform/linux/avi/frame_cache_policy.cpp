@@ -15,10 +15,7 @@
 #include "platform/linux/avi/frame_decoder.h"
 #include "platform/linux/avi/frame_to_dib.h"
 #include "platform/linux/avi/picture_converter.h"
-
-extern "C" {
-#include <libavutil/mem.h>
-}
+#include "platform/linux/avi/picture_memory.h"
 
 namespace {
 
@@ -44,6 +41,12 @@ constexpr int64_t read_ahead_frames = 8;
 // converted, two ahead); the rest come as the worker readies memory in the caller's pauses, so a
 // walk as fast as the decoder never waits for fresh memory (see grow_pool).
 constexpr int read_ahead_new_blocks = 4;
+// Requests closer together than this come from playback or a walk, not from a user stepping:
+// the cache gives back the memory it took for stepping.
+constexpr auto playing_gap = std::chrono::milliseconds(60);
+// A request this long after the last one is a user's step (a dialog answered): longer than any
+// frame's drawing and sound.
+constexpr auto stepping_gap = std::chrono::milliseconds(250);
 
 // A run of frames to decode in order and convert into the cache.
 struct fill_job {
@@ -75,6 +78,17 @@ struct cached_frames {
     // Under `lock`:
     frame_cache cache;
     size_t picture_bytes = 0;  // block size of the pictures seen so far
+    int64_t play_budget = 0;   // the budget while playing or walking
+    int64_t step_budget = 0;   // the budget while the user steps
+    bool quick_request = false;  // the request in progress came within playing_gap of the last
+    bool slow_request = false;   // it came stepping_gap or more after the last
+    // What the worker's fills cost and how fast the user steps back (running averages): a fill
+    // behind the user is sized to end before the frames cached behind run out.
+    double decode_ms = 0;   // a fill's time per frame decoded (its conversions overlap)
+    double convert_ms = 0;  // the worker's conversion of one picture
+    double step_ms = 100;   // between two steps back
+    clock_type::time_point request_start, previous_start;
+    int64_t fill_passed = 0;  // frames the fill in progress decoded so far
     bool prefetch = true;
     fill_job job;
     bool worker_started = false;
@@ -119,6 +133,26 @@ int pictures_in_budget(const cached_frames* f)
     return f->picture_bytes ? frame_cache_capacity(&f->cache, f->picture_bytes) : 0;
 }
 
+double ms_since(clock_type::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
+}
+
+// Folds a new sample into a running average of the last few.
+void note_cost(double* average, double sample)
+{
+    *average = *average > 0 ? 0.7 * *average + 0.3 * sample : sample;
+}
+
+// Frames the decoder goes through to give frame `index`.
+int64_t frames_to_reach(const video_frames* v, int64_t index)
+{
+    const int64_t from = video_frames_can_decode_on(v, index)
+                             ? v->last_pts
+                             : video_frames_first_from_key(v, index) - 1;
+    return std::max<int64_t>(1, index - from);
+}
+
 // Where a decoded picture goes: a slot already answering it, or one reserved (busy) for its
 // conversion; slot -1 if neither.
 struct placement {
@@ -147,7 +181,7 @@ placement place_picture(cached_frames* f, const AVFrame* frame, int64_t index, i
     f->picture_bytes = bytes;
     // Before the first request (the user is answering the questions) new memory costs nothing.
     const bool grow = in_worker && (!f->job.forward || f->cache.blocks < read_ahead_new_blocks ||
-                                    f->requests == 0);
+                                    f->requests == 0 || f->cache.budget > f->play_budget);
     slot = frame_cache_reserve(&f->cache, index, bytes, grow, ahead_of_need);
     return {slot, slot >= 0};
 }
@@ -160,8 +194,12 @@ int convert_into_slot(cached_frames* f, dib_converter* converter, const AVFrame*
     uint8_t* block = f->cache.slots[size_t(slot)].block;
     const size_t capacity = f->cache.slots[size_t(slot)].capacity;
     held.unlock();
+    const auto converting = clock_type::now();
     const bitmap_info_header* picture = frame_to_dib_in(converter, frame, block, capacity);
+    const double convert_ms = ms_since(converting);
     held.lock();
+    if (picture && converter != &f->own.converter)
+        note_cost(&f->convert_ms, convert_ms);
     if (!picture) {
         frame_cache_abandon(&f->cache, slot);
         return -1;
@@ -218,6 +256,36 @@ void drain(picture_converter* pipeline, guard& held)
     held.lock();
 }
 
+// Pictures a fill behind the user must bring to be worth its decoding from frame `first` on to
+// `to`: the user steps over them more slowly than the next fill decodes from its keyframe.
+int64_t worth_filling(const cached_frames* f, int64_t first, int64_t to)
+{
+    const double passed = double(to - first + 1) * f->decode_ms;
+    const double spare = std::max(f->step_ms - f->convert_ms, f->step_ms / 4);
+    return int64_t(passed / spare) + 1;
+}
+
+// The first frame a fill behind the user can still convert, going on to job.to, before the user
+// reaches job.to at the pace of the steps so far, bringing at least what makes it worth it. The
+// fill's own first frame when even that is too late: the user is to wait once, not at every
+// fill.
+int64_t latest_start(const cached_frames* f, const video_frames* v)
+{
+    const int64_t to = f->job.to;
+    if (f->convert_ms <= 0 || f->cache.position <= to)
+        return f->job.from;
+    const int64_t at = video_frames_can_decode_on(v, to) ? v->last_pts + 1
+                                                         : video_frames_first_from_key(v, to);
+    const double left = double(f->cache.position - to) * f->step_ms -
+                        double(std::max<int64_t>(to - at, 0)) * f->decode_ms;
+    const int64_t pictures = int64_t(left / f->convert_ms);
+    const int64_t least = std::min(worth_filling(f, video_frames_first_from_key(v, to), to),
+                                   f->cache.behind / 2);
+    if (pictures < least)
+        return f->job.from;
+    return std::clamp(to + 1 - pictures, f->job.from, to);
+}
+
 // Decodes job.from..job.to in order into the cache, stopping when the job is replaced. With a
 // converter thread (`pipeline`), each decoded picture goes to it with the slot reserved for it,
 // and the next frame is decoded meanwhile. Frames are finished in order, all of them before this
@@ -229,6 +297,14 @@ void run_fill(cached_frames* f, frame_reader* r, picture_converter* pipeline, gu
     for (int64_t k = f->job.from; k <= f->job.to; k++) {
         if (f->stop || f->job.generation != generation)
             break;
+        if (!f->job.forward && k < f->job.to) {
+            // Filling behind the user: behind schedule, the first frames are passed over
+            // unconverted (the next fill brings them), and the frame needed first comes sooner.
+            k = std::max(k, latest_start(f, &r->frames));
+            f->job.from = k;
+        }
+        if (frame_cache_find(&f->cache, k) < 0)
+            f->fill_passed += frames_to_reach(&r->frames, k);
         if (frame_cache_find(&f->cache, k) >= 0) {
             drain(pipeline, held);
             finish_frame(f, k, frame_cache_find(&f->cache, k), generation);
@@ -267,10 +343,14 @@ void run_fill(cached_frames* f, frame_reader* r, picture_converter* pipeline, gu
     drain(pipeline, held);
 }
 
-// Blocks the worker makes ready: enough for the budget, or for the whole clip if it is smaller.
+// Blocks the worker makes ready: enough for the playing budget, or for the whole clip if it is
+// smaller. The memory for stepping is taken by the fills that use it.
 int64_t pool_target(const cached_frames* f)
 {
-    const int64_t fit = pictures_in_budget(f);
+    const int64_t fit = f->picture_bytes ? std::clamp<int64_t>(f->play_budget /
+                                                               int64_t(f->picture_bytes), 2,
+                                                               frame_cache_max_slots)
+                                         : 0;
     return f->limit > 0 ? std::min(fit, f->limit + 1) : fit;
 }
 
@@ -289,14 +369,14 @@ void grow_pool(cached_frames* f, guard& held)
 {
     const size_t bytes = f->picture_bytes;
     held.unlock();
-    uint8_t* block = static_cast<uint8_t*>(av_malloc(bytes));
+    uint8_t* block = picture_block_alloc(bytes);
     if (block)
         std::memset(block, 0, bytes);
     held.lock();
     if (!block)
         f->pool_failed = true;
     else if (!frame_cache_adopt(&f->cache, block, bytes))
-        av_free(block);
+        picture_block_free(block, bytes);
     if (!wants_block(f))
         f->changed.notify_all();
 }
@@ -351,7 +431,12 @@ void worker_main(cached_frames* f)
         if (reader_open && f->job.active) {
             f->stats.prefetches++;
             f->filling = true;
+            f->fill_passed = 0;
+            const auto fill_start = clock_type::now();
             run_fill(f, &reader, pipeline, held);
+            // The conversions overlap the decoding: the fill's time per frame it decoded.
+            if (f->fill_passed > 0)
+                note_cost(&f->decode_ms, ms_since(fill_start) / double(f->fill_passed));
             f->filling = false;
         }
         // A job started while this one ran replaced it, and is still to do.
@@ -399,6 +484,12 @@ int64_t read_ahead(const cached_frames* f)
 // walk goes on.
 void read_ahead_of(cached_frames* f, int64_t index)
 {
+    // Playback resumed: the memory taken for stepping goes back. A user stepping forward gets
+    // it, so that the frames stepped over are still there to step back over.
+    if (f->quick_request && f->cache.budget > f->play_budget)
+        frame_cache_set_budget(&f->cache, f->play_budget);
+    else if (f->slow_request && f->cache.budget < f->step_budget)
+        f->cache.budget = f->step_budget;
     const int64_t window = read_ahead(f);
     f->cache.ahead = window;
     f->cache.behind = 0;
@@ -415,6 +506,36 @@ void read_ahead_of(cached_frames* f, int64_t index)
         start_fill(f, next, to, true);
 }
 
+// Stepping back, the (larger) stepping budget goes to the frames behind `index` (all but the lent
+// picture and one being converted), filled in before the user gets there. A fill decodes from
+// the keyframe before, however far, and that takes its time, so each fill brings enough frames
+// to be worth it (the user steps over them more slowly than the next fill's decodes from the
+// keyframe take) and, when the frames cached behind allow, as many as can be converted before
+// the user reaches the end of them. A fill stops at the keyframe before the cached run: the
+// frames after it come quickly, and the next fill, from the keyframe before that, has them to
+// step over meanwhile.
+void fill_behind(cached_frames* f, int64_t index)
+{
+    const int64_t keep = f->cache.behind;
+    const int64_t behind = frame_cache_run(&f->cache, index, -1, keep);
+    const int64_t to = index - behind - 1;  // the frame before the cached run
+    if (to < 0 || behind >= keep)
+        return;
+    const int64_t first = video_frames_first_from_key(&f->own.frames, to);
+    const double passed = double(to - first + 1) * f->decode_ms;  // decoding up to `to`
+    const int64_t worth = worth_filling(f, first, to);
+    const int64_t in_time = f->convert_ms > 0 ? int64_t((double(behind) * f->step_ms - passed) /
+                                                       f->convert_ms)
+                                              : keep;
+    const int64_t room = keep - behind;
+    const int64_t batch = std::min({room, std::max(worth, in_time), to - first + 1});
+    // Until there is room for a batch worth its decoding (or, where none would be, for half the
+    // frames kept behind), the next steps back make it.
+    if (batch < std::min({worth, to - first + 1, keep / 2}))
+        return;
+    start_fill(f, to - batch + 1, to);
+}
+
 // After frame `index` was given, coming from frame `previous`: going forward one frame, has the
 // worker read ahead; going elsewhere, if the frames cached next to it are running out in the
 // direction the user is going, has the worker fill in the next ones.
@@ -423,6 +544,15 @@ void plan_fill(cached_frames* f, int64_t index, int64_t previous)
     if (index == previous + 1) {
         read_ahead_of(f, index);
         return;
+    }
+    if (index < previous) {
+        if (f->cache.budget < f->step_budget)
+            f->cache.budget = f->step_budget;
+        // A long pause (the first step after playing) says nothing of the user's pace.
+        const double step = std::chrono::duration<double, std::milli>(f->request_start -
+                                                                     f->previous_start).count();
+        if (index == previous - 1 && step < 1000)
+            note_cost(&f->step_ms, std::max(step, 20.0));
     }
     const int pictures = pictures_in_budget(f);
     f->cache.ahead = 0;
@@ -433,15 +563,8 @@ void plan_fill(cached_frames* f, int64_t index, int64_t previous)
     const int64_t half = pictures / 2;
     const int64_t low = pictures / 4;
 
-    // Stepping back, the budget goes to the frames behind (all but the lent picture and one
-    // being converted), and a fill starts while half of them are still there: it decodes from
-    // the keyframe before, however far, and that takes its time.
     if (index < previous) {
-        const int64_t keep = f->cache.behind;
-        const int64_t behind = frame_cache_run(&f->cache, index, -1, keep);
-        const int64_t start = index - behind;  // the first frame of the cached run
-        if (behind < half && start > 0)
-            start_fill(f, std::max<int64_t>(0, start - (keep - behind)), start - 1);
+        fill_behind(f, index);
         return;
     }
     const int64_t ahead = frame_cache_run(&f->cache, index, +1, half);
@@ -493,7 +616,9 @@ cached_frames* cached_frames_open(const char* path, int stream, int64_t frames)
     }
     const AVCodecContext* codec = f->own.frames.codec;
     const int64_t picture = int64_t(dib_row_bytes(codec->width, 24)) * codec->height;
-    frame_cache_init(&f->cache, frame_cache_budget_for(picture, machine_memory()), frames);
+    f->play_budget = frame_cache_budget_for(picture, machine_memory());
+    f->step_budget = frame_cache_step_budget_for(picture, machine_memory(), f->play_budget);
+    frame_cache_init(&f->cache, f->play_budget, frames);
     // While the user answers the questions before playback, the worker opens its decoder and
     // decodes the frames it would read ahead: playback starts with them ready, and the worker
     // does not compete with the first frames' drawing and sound.
@@ -551,6 +676,10 @@ const bitmap_info_header* get_frame(cached_frames* f, int64_t index, guard& held
 const bitmap_info_header* cached_frames_get(cached_frames* f, int64_t index)
 {
     guard held(f->lock);
+    f->previous_start = f->request_start;
+    f->request_start = clock_type::now();
+    f->quick_request = f->requests > 0 && f->request_start - f->last_return < playing_gap;
+    f->slow_request = f->requests > 0 && f->request_start - f->last_return >= stepping_gap;
     f->in_request = true;
     f->requests++;
     const bitmap_info_header* picture = get_frame(f, index, held);
@@ -585,7 +714,13 @@ void cached_frames_configure(cached_frames* f, int64_t budget, bool prefetch)
     f->changed.wait(held, [f] { return !f->filling; });
     f->prefetch = prefetch;
     frame_cache_clear(&f->cache);
-    f->cache.budget = std::max<int64_t>(budget, 0);
+    f->cache.budget = f->play_budget = f->step_budget = std::max<int64_t>(budget, 0);
+}
+
+void cached_frames_set_step_budget(cached_frames* f, int64_t budget)
+{
+    guard held(f->lock);
+    f->step_budget = std::max(budget, f->play_budget);
 }
 
 void cached_frames_settle(cached_frames* f)

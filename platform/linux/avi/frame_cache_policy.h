@@ -33,9 +33,13 @@ const bitmap_info_header* cached_frames_get(cached_frames* f, int64_t index);
 // Ends the worker and frees everything.
 void cached_frames_close(cached_frames* f);
 
-// Empties the cache and sets its byte budget and whether the worker fills ahead of need; without
-// it, a step back beyond the cache decodes a batch of frames before it at that moment.
+// Empties the cache and sets its byte budget (playing and stepping back alike) and whether the
+// worker fills ahead of need; without it, a step back beyond the cache decodes a batch of frames
+// before it at that moment.
 void cached_frames_configure(cached_frames* f, int64_t budget, bool prefetch);
+// Sets the budget the cache grows to once the user steps back (never below the playing one); it
+// keeps it until requests come at playback's pace again.
+void cached_frames_set_step_budget(cached_frames* f, int64_t budget);
 // Returns once the worker has no fill in progress.
 void cached_frames_settle(cached_frames* f);
 cached_frames_stats cached_frames_get_stats(cached_frames* f);

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 
-extern "C" {
-#include <libavutil/mem.h>
-}
+#include "platform/linux/avi/picture_memory.h"
 
 namespace {
 
@@ -56,7 +54,7 @@ void free_block(frame_cache* c, cache_slot& s)
 {
     if (!s.block)
         return;
-    av_free(s.block);
+    picture_block_free(s.block, s.capacity);
     s.block = nullptr;
     c->bytes -= int64_t(s.capacity);
     c->blocks--;
@@ -66,7 +64,7 @@ void free_block(frame_cache* c, cache_slot& s)
 bool allocate_block(frame_cache* c, cache_slot& s, size_t bytes)
 {
     free_block(c, s);
-    s.block = static_cast<uint8_t*>(av_malloc(bytes));
+    s.block = picture_block_alloc(bytes);
     if (!s.block)
         return false;
     s.capacity = bytes;
@@ -117,6 +115,16 @@ int64_t frame_cache_budget_for(int64_t picture_bytes, int64_t memory_bytes)
     return budget;
 }
 
+int64_t frame_cache_step_budget_for(int64_t picture_bytes, int64_t memory_bytes, int64_t budget)
+{
+    constexpr int64_t most = int64_t(2) << 30;
+    constexpr int64_t most_pictures = 256;
+    int64_t step = memory_bytes > 0 ? std::min(memory_bytes / 16, most) : budget;
+    if (picture_bytes > 0)
+        step = std::min(step, most_pictures * picture_bytes);
+    return std::max(step, budget);
+}
+
 void frame_cache_init(frame_cache* c, int64_t budget, int64_t frames)
 {
     frame_cache_free(c);
@@ -128,7 +136,7 @@ void frame_cache_init(frame_cache* c, int64_t budget, int64_t frames)
 void frame_cache_free(frame_cache* c)
 {
     for (cache_slot& s : c->slots)
-        av_free(s.block);
+        picture_block_free(s.block, s.capacity);
     *c = frame_cache{};
 }
 
@@ -198,6 +206,12 @@ static int blockless_slot(frame_cache* c)
         return -1;
     c->slots.emplace_back();
     return int(c->slots.size()) - 1;
+}
+
+void frame_cache_set_budget(frame_cache* c, int64_t budget)
+{
+    c->budget = std::max<int64_t>(budget, 0);
+    trim_to_budget(c, -1);
 }
 
 bool frame_cache_adopt(frame_cache* c, uint8_t* block, size_t bytes)

@@ -16,11 +16,16 @@ constexpr int64_t frame_cache_default_budget = int64_t(256) << 20;
 // the worker fills in more), at least 48 MB for small pictures and at most 256 MB for large
 // ones, and never more than a sixteenth of the machine's memory.
 int64_t frame_cache_budget_for(int64_t picture_bytes, int64_t memory_bytes);
+// The budget the cache grows to while the user steps back, for pictures of `picture_bytes`: the
+// frames behind must outlast a fill that decodes from the keyframe before (a 1080p H.264 group of
+// 250 frames takes 1.4 s, more than a dozen steps), so a sixteenth of the machine's memory, at
+// most 2 GB or 256 pictures, and never less than `budget`, the playing one.
+int64_t frame_cache_step_budget_for(int64_t picture_bytes, int64_t memory_bytes, int64_t budget);
 // More slots would cost lookups and bring little: they already cover many groups of pictures.
 constexpr int frame_cache_max_slots = 4096;
 
 struct cache_slot {
-    uint8_t* block = nullptr;  // av_malloc'ed, `capacity` bytes
+    uint8_t* block = nullptr;  // from picture_block_alloc, `capacity` bytes
     size_t capacity = 0;
     const bitmap_info_header* picture = nullptr;  // inside `block` while the slot holds one
     int64_t first = -1, last = -1;  // the frame indexes it answers, a contiguous run; -1: none
@@ -68,7 +73,10 @@ int frame_cache_capacity(const frame_cache* c, size_t bytes);
 int frame_cache_reserve(frame_cache* c, int64_t index, size_t bytes, bool grow, bool only_farther);
 // True while a new block of `bytes` would fit the budget.
 bool frame_cache_has_room(const frame_cache* c, size_t bytes);
-// Takes an av_malloc'ed block of `bytes` as an empty slot; false (the block stays the caller's)
+// Sets the byte budget; pictures farthest from the position go until the blocks fit it (all but
+// busy and lent ones).
+void frame_cache_set_budget(frame_cache* c, int64_t budget);
+// Takes a picture_block_alloc'ed block of `bytes` as an empty slot; false (the block stays the caller's)
 // when it no longer fits.
 bool frame_cache_adopt(frame_cache* c, uint8_t* block, size_t bytes);
 // Stores the picture converted into a reserved slot, answering `index`, decoded from `pts`.

@@ -230,6 +230,15 @@ bool video_frames_can_decode_on(const video_frames* v, int64_t index)
     return can_decode_on(v, index);
 }
 
+int64_t video_frames_first_from_key(const video_frames* v, int64_t index)
+{
+    // Frame k is sought at decoding position k - reorder_delay (see video_frames_decode).
+    const AVIndexEntry* key = key_at(v, index - v->reorder_delay);
+    // Before the stream's first keyframe there is nothing to seek to: all comes from it.
+    const int64_t first = key && key->timestamp > 0 ? key->timestamp + v->reorder_delay : 0;
+    return std::clamp<int64_t>(first, 0, std::max<int64_t>(index, 0));
+}
+
 void video_frames_close(video_frames* v)
 {
     av_frame_free(&v->held);

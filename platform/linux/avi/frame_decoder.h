@@ -50,4 +50,7 @@ bool video_frames_open(video_frames* v, AVFormatContext* input, int stream, int6
 const AVFrame* video_frames_decode(video_frames* v, int64_t index, int64_t* pts);
 // True when frame `index` is reached by decoding on from where `v` stands, without a seek.
 bool video_frames_can_decode_on(const video_frames* v, int64_t index);
+// The first frame at or before `index` that decoding reaches from the same keyframe as `index`:
+// going back to it costs no seek further back.
+int64_t video_frames_first_from_key(const video_frames* v, int64_t index);
 void video_frames_close(video_frames* v);
