@@ -303,13 +303,12 @@ void run_fill(cached_frames* f, frame_reader* r, picture_converter* pipeline, gu
             k = std::max(k, latest_start(f, &r->frames));
             f->job.from = k;
         }
-        if (frame_cache_find(&f->cache, k) < 0)
-            f->fill_passed += frames_to_reach(&r->frames, k);
         if (frame_cache_find(&f->cache, k) >= 0) {
             drain(pipeline, held);
             finish_frame(f, k, frame_cache_find(&f->cache, k), generation);
             continue;
         }
+        f->fill_passed += frames_to_reach(&r->frames, k);
         if (!pipeline) {
             finish_frame(f, k, decode_into_cache(f, r, k, true, held), generation);
             continue;
@@ -484,12 +483,6 @@ int64_t read_ahead(const cached_frames* f)
 // walk goes on.
 void read_ahead_of(cached_frames* f, int64_t index)
 {
-    // Playback resumed: the memory taken for stepping goes back. A user stepping forward gets
-    // it, so that the frames stepped over are still there to step back over.
-    if (f->quick_request && f->cache.budget > f->play_budget)
-        frame_cache_set_budget(&f->cache, f->play_budget);
-    else if (f->slow_request && f->cache.budget < f->step_budget)
-        f->cache.budget = f->step_budget;
     const int64_t window = read_ahead(f);
     f->cache.ahead = window;
     f->cache.behind = 0;
@@ -536,18 +529,29 @@ void fill_behind(cached_frames* f, int64_t index)
     start_fill(f, to - batch + 1, to);
 }
 
+// The budget follows the user: a step back, or a step forward after a pause, takes the stepping
+// budget, so that the frames stepped over are still there to step back over; playback resumed
+// gives back the memory taken for stepping.
+void follow_user(cached_frames* f, int64_t index, int64_t previous)
+{
+    const bool next = index == previous + 1;
+    if (next && f->quick_request && f->cache.budget > f->play_budget)
+        frame_cache_set_budget(&f->cache, f->play_budget);
+    else if ((index < previous || (next && f->slow_request)) && f->cache.budget < f->step_budget)
+        f->cache.budget = f->step_budget;
+}
+
 // After frame `index` was given, coming from frame `previous`: going forward one frame, has the
 // worker read ahead; going elsewhere, if the frames cached next to it are running out in the
 // direction the user is going, has the worker fill in the next ones.
 void plan_fill(cached_frames* f, int64_t index, int64_t previous)
 {
+    follow_user(f, index, previous);
     if (index == previous + 1) {
         read_ahead_of(f, index);
         return;
     }
     if (index < previous) {
-        if (f->cache.budget < f->step_budget)
-            f->cache.budget = f->step_budget;
         // A long pause (the first step after playing) says nothing of the user's pace.
         const double step = std::chrono::duration<double, std::milli>(f->request_start -
                                                                      f->previous_start).count();
@@ -616,8 +620,9 @@ cached_frames* cached_frames_open(const char* path, int stream, int64_t frames)
     }
     const AVCodecContext* codec = f->own.frames.codec;
     const int64_t picture = int64_t(dib_row_bytes(codec->width, 24)) * codec->height;
-    f->play_budget = frame_cache_budget_for(picture, machine_memory());
-    f->step_budget = frame_cache_step_budget_for(picture, machine_memory(), f->play_budget);
+    const int64_t memory = machine_memory();
+    f->play_budget = frame_cache_budget_for(picture, memory);
+    f->step_budget = frame_cache_step_budget_for(picture, memory, f->play_budget);
     frame_cache_init(&f->cache, f->play_budget, frames);
     // While the user answers the questions before playback, the worker opens its decoder and
     // decodes the frames it would read ahead: playback starts with them ready, and the worker
