@@ -11,6 +11,8 @@
 //   --budget-mb sets the cache's budget (default: the service's own).
 //   --pace-ms sleeps that long after each frame, as playback waits for the frame's sound; the
 //   cache's memory is readied in such pauses.
+//   --no-rows tells the decoder that no picture's rows are read, as the walk without display
+//   does: frames are decoded but not converted.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -88,7 +90,7 @@ long peak_rss_kb()
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: frame_walk CLIP [--frames N] [--passes P]\n");
+        std::fprintf(stderr, "usage: frame_walk CLIP [--frames N] [--passes P] [--no-rows]\n");
         return 2;
     }
     const char* path = argv[1];
@@ -97,6 +99,7 @@ int main(int argc, char** argv)
     bool settle = false;
     int64_t budget = -1;
     int pace_ms = 0;
+    bool rows = true;
     for (int i = 2; i < argc; i++) {
         if (!std::strcmp(argv[i], "--frames") && i + 1 < argc)
             frames = std::atoll(argv[++i]);
@@ -108,6 +111,8 @@ int main(int argc, char** argv)
             budget = std::atoll(argv[++i]) << 20;
         else if (!std::strcmp(argv[i], "--pace-ms") && i + 1 < argc)
             pace_ms = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--no-rows"))
+            rows = false;
     }
 
     const auto open_start = clock_type::now();
@@ -118,6 +123,7 @@ int main(int argc, char** argv)
     }
     if (budget >= 0)
         cached_frames_configure(avi_frame_cache(state.decoder), budget, true);
+    avi_frame_set_rows_wanted(state.decoder, rows);
     const double open_s = seconds_since(open_start);
     const long rss_before = current_rss_kb();
     const int64_t length = video_slot(state)->info.length;

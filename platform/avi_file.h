@@ -50,6 +50,11 @@ avi_frame_decoder* avi_frame_open(avi_stream* stream);
 // Decodes frame `index` into a packed DIB (header then rows), valid until the next call on
 // this decoder; nullptr if the frame cannot be decoded.
 const bitmap_info_header* avi_frame_get(avi_frame_decoder* decoder, int32_t index);
+// Tells the decoder whether its caller reads the rows of the frames it gets from now on (it
+// does until told otherwise). When not, every frame is still decoded and described by its
+// header, but its rows may be left unconverted: a walk that shows no pictures is spared the
+// conversion, which costs about as much as the decoding.
+void avi_frame_set_rows_wanted(avi_frame_decoder* decoder, bool wanted);
 // Reads whole audio samples from `first` on, at most `count` and at most what fits in
 // `buffer_bytes`; returns 0 on success and the bytes and samples read (either pointer may be null).
 int avi_stream_read(avi_stream* stream, int32_t first, int32_t count, void* buffer,

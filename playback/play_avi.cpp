@@ -103,6 +103,7 @@ void play_avi(const char* path)
         std::fputs(text_no_audio_decoder, stdout);
 
     ask_modes(state);
+    avi_frame_set_rows_wanted(state.decoder, !state.non_monitor);
 
     open_display(state.w, state.h);
     clear_frame();

@@ -242,6 +242,9 @@ const bitmap_info_header* avi_frame_get(avi_frame_decoder* decoder, int32_t inde
     return static_cast<const bitmap_info_header*>(AVIStreamGetFrame(decoder->frames, LONG(index)));
 }
 
+// The library converts every frame it decodes; there is nothing to spare.
+void avi_frame_set_rows_wanted(avi_frame_decoder*, bool) {}
+
 int avi_stream_read(avi_stream* stream, int32_t first, int32_t count, void* buffer,
                     int32_t buffer_bytes, int32_t* bytes_read, int32_t* samples_read)
 {

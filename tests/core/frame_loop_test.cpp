@@ -199,6 +199,7 @@ TEST_F(frame_loop, non_monitor_titles_and_reports_every_frame_without_picture_or
     EXPECT_TRUE(fake.played.empty());
     EXPECT_NE(out.find("color = 24 frame=    3 \n"), std::string::npos);
     EXPECT_TRUE(fake.window_open);  // the window exists, white
+    EXPECT_FALSE(fake.rows_wanted);  // no picture is converted for nobody
 }
 
 TEST_F(frame_loop, an_undecodable_frame_keeps_the_last_picture_and_playback_goes_on)

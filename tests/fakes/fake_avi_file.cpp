@@ -34,7 +34,9 @@ void make_picture(int32_t frame)
     header.biBitCount = uint16_t(fake.bit_count);
     picture.assign(sizeof header + 64, 0);
     std::memcpy(picture.data(), &header, sizeof header);
-    std::memcpy(picture.data() + sizeof header, &frame, sizeof frame);
+    // Rows not asked for carry no frame number, so drawing them would show.
+    if (fake.rows_wanted)
+        std::memcpy(picture.data() + sizeof header, &frame, sizeof frame);
 }
 
 }  // namespace
@@ -124,6 +126,11 @@ int avi_sound_read(avi_stream* stream, int32_t first, int32_t count, void* buffe
         return -1;
     }
     return avi_stream_read(stream, first, count, buffer, count * 2, nullptr, samples_read);
+}
+
+void avi_frame_set_rows_wanted(avi_frame_decoder*, bool wanted)
+{
+    fake.rows_wanted = wanted;
 }
 
 void avi_frame_close(avi_frame_decoder*) {}

@@ -51,6 +51,7 @@ struct fake_platform {
 
     // What the program did.
     std::vector<int32_t> decoded;                   // frame indices asked for
+    bool rows_wanted = true;                        // as the decoder was last told
     std::vector<std::vector<unsigned char>> played; // WAVE images played
     size_t drained_through = 0;                     // slices heard to their end by a drain
     int drains = 0;

@@ -144,29 +144,7 @@ TEST_F(AviCodecs, AnotherMuxersLayoutReadsExactly)
 TEST_F(AviCodecs, DamagedFrameGivesNoPictureAndOthersStillDecode)
 {
     const std::string p = ffmpeg("mjpeg.avi", test_source(8) + " -c:v mjpeg");
-    // Overwrite the fourth frame's data (the fourth "00dc" chunk after "movi") with zeros.
-    FILE* f = std::fopen(p.c_str(), "r+b");
-    ASSERT_NE(f, nullptr);
-    std::vector<uint8_t> bytes;
-    for (int ch; (ch = std::fgetc(f)) != EOF;)
-        bytes.push_back(uint8_t(ch));
-    int seen = 0;
-    size_t at = 0;
-    size_t movi = 0;
-    while (movi + 4 < bytes.size() && std::memcmp(&bytes[movi], "movi", 4) != 0)
-        movi++;
-    for (size_t i = movi; i + 8 < bytes.size(); i++) {
-        if (std::memcmp(&bytes[i], "00dc", 4) == 0 && ++seen == 4) {
-            at = i;
-            break;
-        }
-    }
-    ASSERT_NE(at, 0u);
-    const uint32_t size = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | uint32_t(bytes[at + 7]) << 24;
-    std::fseek(f, long(at + 8), SEEK_SET);
-    for (uint32_t i = 0; i < size; i++)
-        std::fputc(0, f);
-    std::fclose(f);
+    zero_video_chunk(p, 3);
 
     open_clip c(p);
     frame_decoder_handle d(c.streams[0]);

@@ -2,6 +2,7 @@
 // through the service, pictures from the cache against fresh decodes on walks both ways across
 // keyframes, the worker's fills, large pictures and the lifetime of the picture handed out.
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -318,6 +319,52 @@ TEST_F(AviFrameCache, EachFrameIsConvertedOnce)
     const cached_frames_stats back = cached_frames_get_stats(cache_of(d));
     EXPECT_EQ(back.conversions, walked.conversions);
     EXPECT_EQ(back.decodes, walked.decodes);
+}
+
+TEST_F(AviFrameCache, AWalkWithoutRowsGivesTheSameHeadersAndConvertsNothing)
+{
+    if (!have_ffmpeg_cli())
+        GTEST_SKIP() << "the ffmpeg command-line tool is not installed";
+    const int frames = 60;
+    open_clip c(gop_clip(frames));
+    const auto fresh = fresh_pictures(c.streams[0], frames);
+    // Forward over two keyframes, back across one, a jump, and on to the end and past it.
+    std::vector<int32_t> order;
+    for (int32_t k = 0; k < 30; k++)
+        order.push_back(k);
+    for (int32_t k = 28; k >= 20; k--)
+        order.push_back(k);
+    for (int32_t k = 45; k <= frames; k++)
+        order.push_back(k);
+
+    frame_decoder_handle d(c.streams[0]);
+    avi_frame_set_rows_wanted(d.d, false);
+    for (int32_t k : order) {
+        const bitmap_info_header* h = avi_frame_get(d.d, k);
+        if (k == frames) {
+            EXPECT_EQ(h, nullptr);
+            continue;
+        }
+        ASSERT_NE(h, nullptr) << k;
+        EXPECT_EQ(bytes_of(h).size(), fresh[k].size()) << k;  // the rows have their room
+        EXPECT_EQ(std::memcmp(h, fresh[k].data(), sizeof *h), 0) << "header of frame " << k;
+    }
+    EXPECT_EQ(cached_frames_get_stats(cache_of(d)).conversions, 0);
+
+    // Rows wanted again: the pictures are whole once more.
+    avi_frame_set_rows_wanted(d.d, true);
+    for (int32_t k : {59, 3, 4})
+        EXPECT_EQ(bytes_of(avi_frame_get(d.d, k)), fresh[k]) << k;
+
+    // A damaged frame is told apart at its place, walking on and coming back to it.
+    const std::string damaged = ffmpeg("mjpeg.avi", "-f lavfi -i testsrc=size=96x64:rate=30 "
+                                                    "-frames:v 8 -c:v mjpeg");
+    zero_video_chunk(damaged, 3);
+    open_clip m(damaged);
+    frame_decoder_handle md(m.streams[0]);
+    avi_frame_set_rows_wanted(md.d, false);
+    for (int32_t k : {0, 1, 2, 3, 4, 5, 6, 7, 3, 4})
+        EXPECT_EQ(avi_frame_get(md.d, k) == nullptr, k == 3) << k;
 }
 
 TEST_F(AviFrameCache, WalkingForwardFindsTheNextFramesDecoded)

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "platform/avi_file.h"
@@ -96,6 +98,34 @@ struct frame_decoder_handle {
 inline const uint8_t* dib_pixels(const bitmap_info_header* h)
 {
     return reinterpret_cast<const uint8_t*>(h) + h->biSize;
+}
+
+// Overwrites the data of video chunk `n` (counted from 0, the n+1-th "00dc" after "movi") with
+// zeros: a damaged frame.
+inline void zero_video_chunk(const std::string& path, int n)
+{
+    FILE* f = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::vector<uint8_t> bytes;
+    for (int ch; (ch = std::fgetc(f)) != EOF;)
+        bytes.push_back(uint8_t(ch));
+    int seen = 0;
+    size_t at = 0;
+    size_t movi = 0;
+    while (movi + 4 < bytes.size() && std::memcmp(&bytes[movi], "movi", 4) != 0)
+        movi++;
+    for (size_t i = movi; i + 8 < bytes.size(); i++) {
+        if (std::memcmp(&bytes[i], "00dc", 4) == 0 && seen++ == n) {
+            at = i;
+            break;
+        }
+    }
+    ASSERT_NE(at, 0u);
+    const uint32_t size = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | uint32_t(bytes[at + 7]) << 24;
+    std::fseek(f, long(at + 8), SEEK_SET);
+    for (uint32_t i = 0; i < size; i++)
+        std::fputc(0, f);
+    std::fclose(f);
 }
 
 // Checks the DIB's layout and every pixel against what the writer stored for `frame` of a raw

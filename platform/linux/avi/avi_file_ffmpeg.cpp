@@ -310,6 +310,12 @@ const bitmap_info_header* avi_frame_get(avi_frame_decoder* decoder, int32_t inde
     return cached_frames_get(decoder->frames, index);
 }
 
+void avi_frame_set_rows_wanted(avi_frame_decoder* decoder, bool wanted)
+{
+    if (decoder)
+        cached_frames_set_rows_wanted(decoder->frames, wanted);
+}
+
 cached_frames* avi_frame_cache(avi_frame_decoder* decoder)
 {
     return decoder ? decoder->frames : nullptr;

@@ -14,6 +14,7 @@
 #include "platform/linux/avi/frame_cache_store.h"
 #include "platform/linux/avi/frame_decoder.h"
 #include "platform/linux/avi/frame_to_dib.h"
+#include "platform/linux/avi/header_walk.h"
 #include "platform/linux/avi/picture_converter.h"
 #include "platform/linux/avi/picture_memory.h"
 
@@ -90,6 +91,8 @@ struct cached_frames {
     clock_type::time_point request_start, previous_start;
     int64_t fill_passed = 0;  // frames the fill in progress decoded so far
     bool prefetch = true;
+    bool rows_wanted = true;  // written by the caller's thread only
+    header_walk* headers = nullptr;  // the caller's: frames without rows, decoded ahead
     fill_job job;
     bool worker_started = false;
     bool worker_failed = false;  // the worker's decoder would not open: no fills
@@ -355,7 +358,7 @@ int64_t pool_target(const cached_frames* f)
 
 bool wants_block(const cached_frames* f)
 {
-    return !f->pool_failed && f->cache.blocks < pool_target(f) &&
+    return f->rows_wanted && !f->pool_failed && f->cache.blocks < pool_target(f) &&
            frame_cache_has_room(&f->cache, f->picture_bytes);
 }
 
@@ -680,6 +683,8 @@ const bitmap_info_header* get_frame(cached_frames* f, int64_t index, guard& held
 
 const bitmap_info_header* cached_frames_get(cached_frames* f, int64_t index)
 {
+    if (f->headers)
+        return header_walk_get(f->headers, index);
     guard held(f->lock);
     f->previous_start = f->request_start;
     f->request_start = clock_type::now();
@@ -695,6 +700,27 @@ const bitmap_info_header* cached_frames_get(cached_frames* f, int64_t index)
     return picture;
 }
 
+void cached_frames_set_rows_wanted(cached_frames* f, bool wanted)
+{
+    guard held(f->lock);
+    if (f->rows_wanted == wanted)
+        return;
+    f->job.generation++;
+    f->job.active = false;
+    f->changed.wait(held, [f] { return !f->filling; });
+    frame_cache_clear(&f->cache);
+    f->rows_wanted = wanted;
+    f->changed.notify_all();
+    held.unlock();
+    if (wanted) {
+        header_walk_stop(f->headers);
+        f->headers = nullptr;
+    } else {
+        // Should its decoder not open, pictures come converted as before.
+        f->headers = header_walk_start(f->path.c_str(), f->stream, f->limit);
+    }
+}
+
 void cached_frames_close(cached_frames* f)
 {
     if (!f)
@@ -706,6 +732,7 @@ void cached_frames_close(cached_frames* f)
     }
     if (f->worker.joinable())
         f->worker.join();
+    header_walk_stop(f->headers);
     close_reader(&f->own);
     frame_cache_free(&f->cache);
     delete f;

@@ -66,6 +66,37 @@ bool prepare_scaler(dib_converter* c, const AVFrame* frame, AVPixelFormat target
     return true;
 }
 
+bitmap_info_header dib_header(int w, int h, int bits)
+{
+    bitmap_info_header header{};
+    header.biSize = sizeof(bitmap_info_header);
+    header.biWidth = w;
+    header.biHeight = h;
+    header.biPlanes = 1;
+    header.biBitCount = uint16_t(bits);
+    header.biCompression = 0;
+    header.biSizeImage = uint32_t(dib_row_bytes(w, bits) * h);
+    return header;
+}
+
+const bitmap_info_header* place_header(uint8_t* block, const bitmap_info_header& header)
+{
+    std::memcpy(block + header_offset, &header, sizeof header);
+    return reinterpret_cast<const bitmap_info_header*>(block + header_offset);
+}
+
+// The converter's own buffer with room for `needed` bytes; a new one starts out zeroed, so rows
+// never converted into read as black rather than as stale memory.
+uint8_t* own_block(dib_converter* c, size_t needed)
+{
+    if (needed > c->capacity) {
+        av_free(c->block);
+        c->block = static_cast<uint8_t*>(av_mallocz(needed));
+        c->capacity = c->block ? needed : 0;
+    }
+    return c->block;
+}
+
 }  // namespace
 
 int dib_bits_for(AVPixelFormat format)
@@ -104,7 +135,6 @@ const bitmap_info_header* frame_to_dib_in(dib_converter* c, const AVFrame* frame
     const int h = frame->height;
     const int bits = dib_bits_for(AVPixelFormat(frame->format));
     const int64_t row = dib_row_bytes(w, bits);
-    const int64_t image = row * h;
     if (!prepare_scaler(c, frame, dib_format_for(bits)))
         return nullptr;
 
@@ -122,31 +152,28 @@ const bitmap_info_header* frame_to_dib_in(dib_converter* c, const AVFrame* frame
             std::memset(pixels + y * row + used, 0, size_t(row - used));
     }
 
-    bitmap_info_header header{};
-    header.biSize = sizeof(bitmap_info_header);
-    header.biWidth = w;
-    header.biHeight = h;
-    header.biPlanes = 1;
-    header.biBitCount = uint16_t(bits);
-    header.biCompression = 0;
-    header.biSizeImage = uint32_t(image);
-    std::memcpy(block + header_offset, &header, sizeof header);
-    return reinterpret_cast<const bitmap_info_header*>(block + header_offset);
+    return place_header(block, dib_header(w, h, bits));
 }
 
 const bitmap_info_header* frame_to_dib(dib_converter* c, const AVFrame* frame)
 {
     const size_t needed = dib_block_bytes(frame);
-    if (needed == 0)
-        return nullptr;
-    if (needed > c->capacity) {
-        av_free(c->block);
-        c->block = static_cast<uint8_t*>(av_malloc(needed));
-        c->capacity = c->block ? needed : 0;
-        if (!c->block)
-            return nullptr;
-    }
-    return frame_to_dib_in(c, frame, c->block, c->capacity);
+    uint8_t* block = needed ? own_block(c, needed) : nullptr;
+    return block ? frame_to_dib_in(c, frame, block, c->capacity) : nullptr;
+}
+
+bool frame_dib_header(const AVFrame* frame, bitmap_info_header* header)
+{
+    if (dib_block_bytes(frame) == 0 || !sws_isSupportedInput(AVPixelFormat(frame->format)))
+        return false;
+    *header = dib_header(frame->width, frame->height, dib_bits_for(AVPixelFormat(frame->format)));
+    return true;
+}
+
+const bitmap_info_header* dib_without_rows(dib_converter* c, const bitmap_info_header& header)
+{
+    uint8_t* block = own_block(c, pixels_offset + size_t(header.biSizeImage) + tail_slack);
+    return block ? place_header(block, header) : nullptr;
 }
 
 void dib_converter_free(dib_converter* c)

@@ -36,4 +36,11 @@ const bitmap_info_header* frame_to_dib_in(dib_converter* converter, const AVFram
 // Converts the picture into the converter's own buffer; nullptr if it cannot. Valid until the
 // next conversion or dib_converter_free.
 const bitmap_info_header* frame_to_dib(dib_converter* converter, const AVFrame* frame);
+// The header of the DIB the picture converts to; false where frame_to_dib would fail for want of
+// a size or a scaler.
+bool frame_dib_header(const AVFrame* frame, bitmap_info_header* header);
+// Puts `header` into the converter's own buffer, with room for its rows, which are left as they
+// are (black in a new buffer); nullptr if the memory cannot be had. Valid as frame_to_dib's.
+const bitmap_info_header* dib_without_rows(dib_converter* converter,
+                                           const bitmap_info_header& header);
 void dib_converter_free(dib_converter* converter);

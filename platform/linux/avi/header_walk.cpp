@@ -1,0 +1,128 @@
+#include "platform/linux/avi/header_walk.h"
+
+#include <climits>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "platform/linux/avi/ffmpeg_input.h"
+#include "platform/linux/avi/frame_decoder.h"
+#include "platform/linux/avi/frame_to_dib.h"
+
+namespace {
+
+// Frames described ahead of the caller: each costs a header only, and a few cover any pause of
+// the caller's (a title, a console line) many times over.
+constexpr int64_t frames_ahead = 16;
+
+// Frame threads keep both cores decoding while the caller's thread mostly waits; measured on
+// two cores, two threads walk a 640x480 clip faster than one or three.
+constexpr int walk_threads = 2;
+
+struct described_frame {
+    int64_t index = -1;
+    bool decoded = false;
+    bitmap_info_header header{};
+};
+
+}  // namespace
+
+struct header_walk {
+    int64_t end = INT64_MAX;  // the first frame that does not exist
+    video_frames frames;      // the thread's only
+
+    std::mutex lock;
+    std::condition_variable changed;
+    // Under `lock`:
+    std::deque<described_frame> ready;  // the frames from `wanted` on, in order
+    int64_t wanted = 0;      // the frame the caller is expected to ask for next
+    int64_t next = 0;        // the frame the thread decodes next
+    uint64_t generation = 0; // a new number drops what the thread is decoding
+    bool stop = false;
+
+    dib_converter given;  // the caller's: the block holding the header it was given last
+    std::thread thread;
+};
+
+namespace {
+
+using guard = std::unique_lock<std::mutex>;
+
+void walk_main(header_walk* w)
+{
+    guard held(w->lock);
+    for (;;) {
+        w->changed.wait(held, [w] {
+            return w->stop || (w->next < w->end && w->next < w->wanted + frames_ahead);
+        });
+        if (w->stop)
+            return;
+        const int64_t k = w->next;
+        const uint64_t generation = w->generation;
+        held.unlock();
+        described_frame d;
+        d.index = k;
+        int64_t pts = 0;
+        const AVFrame* frame = video_frames_decode(&w->frames, k, &pts);
+        d.decoded = frame && frame_dib_header(frame, &d.header);
+        held.lock();
+        if (generation == w->generation) {
+            w->ready.push_back(d);
+            w->next = k + 1;
+            w->changed.notify_all();
+        }
+    }
+}
+
+}  // namespace
+
+header_walk* header_walk_start(const char* path, int stream, int64_t limit)
+{
+    header_walk* w = new header_walk;
+    w->end = limit > 0 ? limit : INT64_MAX;
+    AVFormatContext* input = open_avi_input(path, false);
+    if (!input || !video_frames_open(&w->frames, input, stream, limit, walk_threads)) {
+        video_frames_close(&w->frames);
+        delete w;
+        return nullptr;
+    }
+    w->thread = std::thread(walk_main, w);
+    return w;
+}
+
+const bitmap_info_header* header_walk_get(header_walk* w, int64_t index)
+{
+    if (index < 0 || index >= w->end)
+        return nullptr;
+    guard held(w->lock);
+    if (index != w->wanted) {
+        // The caller went elsewhere: what was prepared is of no use.
+        w->generation++;
+        w->ready.clear();
+        w->wanted = w->next = index;
+        w->changed.notify_all();
+    }
+    w->changed.wait(held, [w] { return !w->ready.empty(); });
+    const described_frame d = w->ready.front();
+    w->ready.pop_front();
+    w->wanted = index + 1;
+    w->changed.notify_all();
+    held.unlock();
+    return d.decoded ? dib_without_rows(&w->given, d.header) : nullptr;
+}
+
+void header_walk_stop(header_walk* w)
+{
+    if (!w)
+        return;
+    {
+        guard held(w->lock);
+        w->stop = true;
+        w->changed.notify_all();
+    }
+    w->thread.join();
+    video_frames_close(&w->frames);
+    dib_converter_free(&w->given);
+    delete w;
+}
