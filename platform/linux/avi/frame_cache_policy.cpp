@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -38,10 +39,18 @@ constexpr int decoder_threads = video_frames_threads_by_size;
 // frame slower to decode than its slice lasts (a keyframe, a burst of detail) is then absorbed
 // by the frames before it, and the caller's thread is free for drawing meanwhile.
 constexpr int64_t read_ahead_frames = 8;
+// Once the decoding is timed, the frames read ahead are as many as take eight frames' decoding
+// to make: played at a slice each, they cover a burst of that much. Never fewer than this.
+constexpr int64_t least_read_ahead = 3;
+constexpr double slice_ms = 1067 * 1000.0 / 32000;
 // Reading ahead takes new blocks only up to this many (the lent picture, the one being
 // converted, two ahead); the rest come as the worker readies memory in the caller's pauses, so a
 // walk as fast as the decoder never waits for fresh memory (see grow_pool).
 constexpr int read_ahead_new_blocks = 4;
+// The shortest pause between a user's steps back that stepping is made for: a dialog answered.
+constexpr double user_step_ms = 100;
+// A fill that decoded fewer frames than this says too little of the decoding's speed.
+constexpr int64_t least_timed_frames = 4;
 // Requests closer together than this come from playback or a walk, not from a user stepping:
 // the cache gives back the memory it took for stepping.
 constexpr auto playing_gap = std::chrono::milliseconds(60);
@@ -80,6 +89,9 @@ struct cached_frames {
     frame_cache cache;
     size_t picture_bytes = 0;  // block size of the pictures seen so far
     int64_t play_budget = 0;   // the budget while playing or walking
+    bool play_budget_fitted = false;  // to the decoding's speed, once the first fill timed it
+    bool play_budget_capped = false;  // it holds fewer than the playing pictures
+    int64_t longest_group = 0;  // frames from a keyframe to the farthest frame decoded from it
     int64_t step_budget = 0;   // the budget while the user steps
     bool quick_request = false;  // the request in progress came within playing_gap of the last
     bool slow_request = false;   // it came stepping_gap or more after the last
@@ -87,6 +99,8 @@ struct cached_frames {
     // behind the user is sized to end before the frames cached behind run out.
     double decode_ms = 0;   // a fill's time per frame decoded (its conversions overlap)
     double convert_ms = 0;  // the worker's conversion of one picture
+    double frame_decode_ms = 0;  // the worker's decoder alone, a frame
+    int64_t ahead_frames = read_ahead_frames;  // frames read ahead of a walk forward
     double step_ms = 100;   // between two steps back
     clock_type::time_point request_start, previous_start;
     int64_t fill_passed = 0;  // frames the fill in progress decoded so far
@@ -318,8 +332,13 @@ void run_fill(cached_frames* f, frame_reader* r, picture_converter* pipeline, gu
         }
         held.unlock();
         int64_t pts = -1;
+        const auto decode_start = clock_type::now();
         const AVFrame* frame = video_frames_decode(&r->frames, k, &pts);
+        const double decode_took = ms_since(decode_start);
         held.lock();
+        // The first frame of a fill waits for a seek and the codec's threads to fill up.
+        if (k > f->job.from && frame)
+            note_cost(&f->frame_decode_ms, decode_took);
         // A dropped frame after a picture still being converted shares that picture.
         if (!frame || pts == handed_pts)
             drain(pipeline, held);
@@ -405,6 +424,33 @@ bool wait_for_work(cached_frames* f, guard& held)
     }
 }
 
+// Fits the read-ahead and the playing budget to the decoding's speed, once the first fill (while
+// the user answers the questions) has timed it. Frames read ahead: as many as take eight frames'
+// decoding to make. Frames kept behind: stepping back over N of them takes N of the user's
+// steps, while the fill behind them decodes every frame from the keyframe before, so that a
+// step back from anywhere in the longest group waits for none, N = (longest group) * decode /
+// (step + decode). Twenty pictures hold that for pictures up to 1080p once their read-ahead is
+// short; larger ones, which the playing budget caps below twenty, get what it takes, within
+// the stepping budget. The worker readies the blocks while the user is still answering.
+void fit_play_budget(cached_frames* f)
+{
+    f->play_budget_fitted = true;
+    if (f->picture_bytes == 0 || f->step_budget <= f->play_budget)
+        return;
+    const double d = f->frame_decode_ms;
+    f->ahead_frames = std::clamp<int64_t>(int64_t(std::ceil(read_ahead_frames * d / slice_ms)),
+                                          least_read_ahead, read_ahead_frames);
+    const int64_t picture = int64_t(f->picture_bytes);
+    if (f->longest_group <= 0 || !f->play_budget_capped)
+        return;
+    const double behind = double(f->longest_group) * d / (user_step_ms + d);
+    const int64_t pictures = int64_t(behind) + 1 + f->ahead_frames + 2;  // + lent, converting
+    const int64_t budget = std::clamp(pictures * picture, f->play_budget, f->step_budget);
+    if (f->cache.budget == f->play_budget)
+        f->cache.budget = budget;
+    f->play_budget = budget;
+}
+
 void worker_main(cached_frames* f)
 {
     frame_reader reader;
@@ -439,6 +485,8 @@ void worker_main(cached_frames* f)
             // The conversions overlap the decoding: the fill's time per frame it decoded.
             if (f->fill_passed > 0)
                 note_cost(&f->decode_ms, ms_since(fill_start) / double(f->fill_passed));
+            if (!f->play_budget_fitted && f->fill_passed >= least_timed_frames)
+                fit_play_budget(f);
             f->filling = false;
         }
         // A job started while this one ran replaced it, and is still to do.
@@ -479,7 +527,7 @@ int64_t read_ahead(const cached_frames* f)
     const int pictures = pictures_in_budget(f);
     if (!f->prefetch || f->worker_failed || f->limit <= 0 || pictures < min_prefetch_pictures)
         return 0;
-    return std::min<int64_t>(read_ahead_frames, pictures / 4);
+    return std::min<int64_t>(f->ahead_frames, pictures / 4);
 }
 
 // A walk forward: the worker keeps the frames after `index` decoded, extending its fill as the
@@ -626,6 +674,8 @@ cached_frames* cached_frames_open(const char* path, int stream, int64_t frames)
     const int64_t memory = machine_memory();
     f->play_budget = frame_cache_budget_for(picture, memory);
     f->step_budget = frame_cache_step_budget_for(picture, memory, f->play_budget);
+    f->play_budget_capped = f->play_budget < frame_cache_playing_pictures * picture;
+    f->longest_group = video_frames_longest_group(&f->own.frames);
     frame_cache_init(&f->cache, f->play_budget, frames);
     // While the user answers the questions before playback, the worker opens its decoder and
     // decodes the frames it would read ahead: playback starts with them ready, and the worker

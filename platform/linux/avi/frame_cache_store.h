@@ -11,6 +11,8 @@
 #include "platform/dib.h"
 
 constexpr int64_t frame_cache_default_budget = int64_t(256) << 20;
+// The pictures the playing budget holds where the machine's memory allows.
+constexpr int64_t frame_cache_playing_pictures = 20;
 // The budget for pictures of `picture_bytes` on a machine with `memory_bytes` of memory (0:
 // unknown): some twenty pictures (about two thirds of a second, enough to step back over while
 // the worker fills in more), at least 48 MB for small pictures and at most 256 MB for large

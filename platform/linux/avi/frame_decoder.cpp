@@ -239,6 +239,25 @@ int64_t video_frames_first_from_key(const video_frames* v, int64_t index)
     return std::clamp<int64_t>(first, 0, std::max<int64_t>(index, 0));
 }
 
+int64_t video_frames_longest_group(const video_frames* v)
+{
+    const AVStream* st = v->input->streams[v->stream];
+    const int entries = avformat_index_get_entries_count(st);
+    int64_t longest = 0;
+    int64_t key = -1;
+    for (int i = 0; i < entries; i++) {
+        const AVIndexEntry* e = avformat_index_get_entry(const_cast<AVStream*>(st), i);
+        if (!(e->flags & AVINDEX_KEYFRAME))
+            continue;
+        if (key >= 0)
+            longest = std::max(longest, e->timestamp - key);
+        key = e->timestamp;
+    }
+    if (key >= 0 && v->limit > 0)
+        longest = std::max(longest, v->limit - key);
+    return longest;
+}
+
 void video_frames_close(video_frames* v)
 {
     av_frame_free(&v->held);

@@ -53,4 +53,7 @@ bool video_frames_can_decode_on(const video_frames* v, int64_t index);
 // The first frame at or before `index` that decoding reaches from the same keyframe as `index`:
 // going back to it costs no seek further back.
 int64_t video_frames_first_from_key(const video_frames* v, int64_t index);
+// The most frames decoding must go through from a keyframe to reach a frame of the stream: the
+// longest run between two keyframes (or to the end). 0 if the stream has no index.
+int64_t video_frames_longest_group(const video_frames* v);
 void video_frames_close(video_frames* v);
