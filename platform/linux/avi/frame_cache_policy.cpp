@@ -105,7 +105,7 @@ struct cached_frames {
     clock_type::time_point request_start, previous_start;
     int64_t fill_passed = 0;  // frames the fill in progress decoded so far
     bool prefetch = true;
-    bool rows_wanted = true;  // written by the caller's thread only
+    bool rows_wanted = true;  // false while frames are given without rows: no memory readied
     header_walk* headers = nullptr;  // the caller's: frames without rows, decoded ahead
     fill_job job;
     bool worker_started = false;
@@ -752,23 +752,24 @@ const bitmap_info_header* cached_frames_get(cached_frames* f, int64_t index)
 
 void cached_frames_set_rows_wanted(cached_frames* f, bool wanted)
 {
-    guard held(f->lock);
-    if (f->rows_wanted == wanted)
+    if (wanted == !f->headers)
         return;
+    if (wanted) {
+        header_walk_stop(f->headers);
+        f->headers = nullptr;
+    } else {
+        f->headers = header_walk_start(f->path.c_str(), f->stream, f->limit);
+        if (!f->headers)
+            return;  // its decoder would not open: pictures come converted as before
+    }
+    // Fills and readied memory serve converted pictures: none while frames come without rows.
+    guard held(f->lock);
     f->job.generation++;
     f->job.active = false;
     f->changed.wait(held, [f] { return !f->filling; });
     frame_cache_clear(&f->cache);
     f->rows_wanted = wanted;
     f->changed.notify_all();
-    held.unlock();
-    if (wanted) {
-        header_walk_stop(f->headers);
-        f->headers = nullptr;
-    } else {
-        // Should its decoder not open, pictures come converted as before.
-        f->headers = header_walk_start(f->path.c_str(), f->stream, f->limit);
-    }
 }
 
 void cached_frames_close(cached_frames* f)

@@ -1,6 +1,6 @@
 #include "platform/linux/avi/header_walk.h"
 
-#include <climits>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
