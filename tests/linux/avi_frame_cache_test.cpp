@@ -339,6 +339,8 @@ TEST_F(AviFrameCache, AWalkWithoutRowsGivesTheSameHeadersAndConvertsNothing)
 
     frame_decoder_handle d(c.streams[0]);
     avi_frame_set_rows_wanted(d.d, false);
+    // What the worker read ahead at open, before it was told, is converted; nothing after.
+    const int64_t converted = cached_frames_get_stats(cache_of(d)).conversions;
     for (int32_t k : order) {
         const bitmap_info_header* h = avi_frame_get(d.d, k);
         if (k == frames) {
@@ -349,7 +351,7 @@ TEST_F(AviFrameCache, AWalkWithoutRowsGivesTheSameHeadersAndConvertsNothing)
         EXPECT_EQ(bytes_of(h).size(), fresh[k].size()) << k;  // the rows have their room
         EXPECT_EQ(std::memcmp(h, fresh[k].data(), sizeof *h), 0) << "header of frame " << k;
     }
-    EXPECT_EQ(cached_frames_get_stats(cache_of(d)).conversions, 0);
+    EXPECT_EQ(cached_frames_get_stats(cache_of(d)).conversions, converted);
 
     // Rows wanted again: the pictures are whole once more.
     avi_frame_set_rows_wanted(d.d, true);

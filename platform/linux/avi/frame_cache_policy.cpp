@@ -482,11 +482,14 @@ void worker_main(cached_frames* f)
             f->fill_passed = 0;
             const auto fill_start = clock_type::now();
             run_fill(f, &reader, pipeline, held);
-            // The conversions overlap the decoding: the fill's time per frame it decoded.
-            if (f->fill_passed > 0)
+            // The conversions overlap the decoding: the fill's time per frame it decoded. Reading
+            // ahead of playback, a fill is one frame that the codec's threads mostly had ready,
+            // which says nothing of how long a fill from a keyframe takes.
+            if (f->fill_passed >= least_timed_frames) {
                 note_cost(&f->decode_ms, ms_since(fill_start) / double(f->fill_passed));
-            if (!f->play_budget_fitted && f->fill_passed >= least_timed_frames)
-                fit_play_budget(f);
+                if (!f->play_budget_fitted)
+                    fit_play_budget(f);
+            }
             f->filling = false;
         }
         // A job started while this one ran replaced it, and is still to do.
