@@ -16,9 +16,10 @@ namespace {
 // the caller's (a title, a console line) many times over.
 constexpr int64_t frames_ahead = 16;
 
-// Frame threads keep both cores decoding while the caller's thread mostly waits; measured on
-// two cores, two threads walk a 640x480 clip faster than one or three.
-constexpr int walk_threads = 2;
+// Codec threads as playback has them: one below 720p (the walk's own thread already keeps the
+// decoder busy while the caller reports; a second made the 640x480 walk no faster), the
+// machine's cores above.
+constexpr int walk_threads = video_frames_threads_by_size;
 
 struct described_frame {
     int64_t index = -1;
