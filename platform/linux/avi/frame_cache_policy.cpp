@@ -330,14 +330,16 @@ void run_fill(cached_frames* f, frame_reader* r, picture_converter* pipeline, gu
             finish_frame(f, k, decode_into_cache(f, r, k, true, held), generation);
             continue;
         }
+        // The decoder alone is timed only until the playing budget is fitted, its one use. The
+        // first frame of a fill waits for a seek and the codec's threads to fill up.
+        const bool timed = !f->play_budget_fitted && k > f->job.from;
         held.unlock();
         int64_t pts = -1;
         const auto decode_start = clock_type::now();
         const AVFrame* frame = video_frames_decode(&r->frames, k, &pts);
-        const double decode_took = ms_since(decode_start);
+        const double decode_took = timed ? ms_since(decode_start) : 0;
         held.lock();
-        // The first frame of a fill waits for a seek and the codec's threads to fill up.
-        if (k > f->job.from && frame)
+        if (timed && frame)
             note_cost(&f->frame_decode_ms, decode_took);
         // A dropped frame after a picture still being converted shares that picture.
         if (!frame || pts == handed_pts)
@@ -678,7 +680,9 @@ cached_frames* cached_frames_open(const char* path, int stream, int64_t frames)
     f->play_budget = frame_cache_budget_for(picture, memory);
     f->step_budget = frame_cache_step_budget_for(picture, memory, f->play_budget);
     f->play_budget_capped = f->play_budget < frame_cache_playing_pictures * picture;
-    f->longest_group = video_frames_longest_group(&f->own.frames);
+    // Only a capped budget is fitted to the groups of pictures (see fit_play_budget).
+    if (f->play_budget_capped)
+        f->longest_group = video_frames_longest_group(&f->own.frames);
     frame_cache_init(&f->cache, f->play_budget, frames);
     // While the user answers the questions before playback, the worker opens its decoder and
     // decodes the frames it would read ahead: playback starts with them ready, and the worker
