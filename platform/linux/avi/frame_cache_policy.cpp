@@ -99,7 +99,11 @@ struct cached_frames {
     // behind the user is sized to end before the frames cached behind run out.
     double decode_ms = 0;   // a fill's time per frame decoded (its conversions overlap)
     double convert_ms = 0;  // the worker's conversion of one picture
-    double frame_decode_ms = 0;  // the worker's decoder alone, a frame
+    // The worker's decoder alone, a frame: the mean over the calls timed. Single calls say little
+    // with frame threads: one finds its picture made, the next waits for two.
+    double frame_decode_ms = 0;
+    double frame_decode_total = 0;
+    int64_t frame_decode_calls = 0;
     int64_t ahead_frames = read_ahead_frames;  // frames read ahead of a walk forward
     double step_ms = 100;   // between two steps back
     clock_type::time_point request_start, previous_start;
@@ -159,6 +163,13 @@ double ms_since(clock_type::time_point start)
 void note_cost(double* average, double sample)
 {
     *average = *average > 0 ? 0.7 * *average + 0.3 * sample : sample;
+}
+
+void note_decode(cached_frames* f, double ms)
+{
+    f->frame_decode_total += ms;
+    f->frame_decode_calls++;
+    f->frame_decode_ms = f->frame_decode_total / double(f->frame_decode_calls);
 }
 
 // Frames the decoder goes through to give frame `index`.
@@ -340,7 +351,7 @@ void run_fill(cached_frames* f, frame_reader* r, picture_converter* pipeline, gu
         const double decode_took = timed ? ms_since(decode_start) : 0;
         held.lock();
         if (timed && frame)
-            note_cost(&f->frame_decode_ms, decode_took);
+            note_decode(f, decode_took);
         // A dropped frame after a picture still being converted shares that picture.
         if (!frame || pts == handed_pts)
             drain(pipeline, held);
@@ -431,9 +442,10 @@ bool wait_for_work(cached_frames* f, guard& held)
 // decoding to make. Frames kept behind: stepping back over N of them takes N of the user's
 // steps, while the fill behind them decodes every frame from the keyframe before, so that a
 // step back from anywhere in the longest group waits for none, N = (longest group) * decode /
-// (step + decode). Twenty pictures hold that for pictures up to 1080p once their read-ahead is
-// short; larger ones, which the playing budget caps below twenty, get what it takes, within
-// the stepping budget. The worker readies the blocks while the user is still answering.
+// (step + decode). The playing pictures hold that for pictures up to 1080p once their
+// read-ahead is short; larger ones, which the playing budget caps below them, get what it
+// takes, within the stepping budget. The timing is the first frames' (a keyframe and the codec's
+// threads starting among them), on the slow side: the frames behind then have some to spare. The worker readies the blocks while the user is still answering.
 void fit_play_budget(cached_frames* f)
 {
     f->play_budget_fitted = true;

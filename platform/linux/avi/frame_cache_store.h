@@ -12,11 +12,11 @@
 
 constexpr int64_t frame_cache_default_budget = int64_t(256) << 20;
 // The pictures the playing budget holds where the machine's memory allows.
-constexpr int64_t frame_cache_playing_pictures = 20;
+constexpr int64_t frame_cache_playing_pictures = 24;
 // The budget for pictures of `picture_bytes` on a machine with `memory_bytes` of memory (0:
-// unknown): some twenty pictures (about two thirds of a second, enough to step back over while
-// the worker fills in more), at least 48 MB for small pictures and at most 256 MB for large
-// ones, and never more than a sixteenth of the machine's memory.
+// unknown): two dozen pictures (at 1080p, enough frames behind to step back over while the first
+// fill decodes from the keyframe of a 250-frame group), at least 48 MB for small pictures and at
+// most 256 MB for large ones, and never more than a sixteenth of the machine's memory.
 int64_t frame_cache_budget_for(int64_t picture_bytes, int64_t memory_bytes);
 // The budget the cache grows to while the user steps back, for pictures of `picture_bytes`: the
 // frames behind must outlast a fill that decodes from the keyframe before (a 1080p H.264 group of
