@@ -3,7 +3,7 @@
 // (build_audio_slice); both are timed, and their sum.
 //
 // Usage: frame_step CLIP [--at K] [--trials N] [--budget-mb MB] [--back-steps S] [--think-ms T]
-//                        [--no-prefetch] [--pace-ms P]
+//                        [--no-prefetch] [--pace-ms P] [--ready-ms R]
 //
 // At frame K (default 200): each trial opens the clip, walks frames 0..K in order and then times
 // the step to K + 1 (a frame not seen yet) and, after returning to K, the step to K - 1. Medians
@@ -17,6 +17,8 @@
 // whatever the pause before it).
 // --pace-ms P makes the walk to K pause P ms after each frame, as playback does for its sound
 // (33 at 30 frames a second); without it the walk goes as fast as the frames decode.
+// --ready-ms R makes the walk start R ms after the clip is opened, as the program's first frame
+// comes only once the user has answered its two questions (default 0).
 // --budget-mb sets the cache budget (default: the service's own), --no-prefetch turns off the
 // worker's fills so that a step back beyond the cache decodes at that moment.
 #include <algorithm>
@@ -43,6 +45,7 @@ struct options {
     int back_steps = 0;
     int think_ms = 0;
     int pace_ms = 0;
+    int ready_ms = 0;
     bool prefetch = true;
 };
 
@@ -187,7 +190,9 @@ bool back_steps(const options& o)
 {
     std::vector<step_time> back, forward;
     playback_state state;
-    bool ok = open_clip(state, o) && walk_to(state, o.at, o.pace_ms);
+    bool ok = open_clip(state, o);
+    std::this_thread::sleep_for(std::chrono::milliseconds(o.ready_ms));
+    ok = ok && walk_to(state, o.at, o.pace_ms);
     settle(state);
     for (int s = 1; s <= o.back_steps && ok && o.at - s >= 0; s++) {
         if (o.think_ms > 0)
@@ -218,9 +223,9 @@ bool back_steps(const options& o)
 
     const double f = percentile(totals(forward), 0.5);
     const double b = percentile(totals(back), 0.5);
-    std::printf("%zu steps back from frame %d (walked to at %d ms a frame), think %d ms, "
-                "prefetch %s, budget %.0f MB: ",
-                back.size(), o.at, o.pace_ms, o.think_ms, o.prefetch ? "on" : "off",
+    std::printf("%zu steps back from frame %d (walked to at %d ms a frame from %d ms after the "
+                "open), think %d ms, prefetch %s, budget %.0f MB: ",
+                back.size(), o.at, o.pace_ms, o.ready_ms, o.think_ms, o.prefetch ? "on" : "off",
                 double(stats.budget) / (1 << 20));
     print_side("back", back);
     std::printf("; ");
@@ -251,6 +256,8 @@ int main(int argc, char** argv)
             o.think_ms = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--pace-ms") && has_value)
             o.pace_ms = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--ready-ms") && has_value)
+            o.ready_ms = std::max(0, std::atoi(argv[++i]));
         else if (!std::strcmp(argv[i], "--no-prefetch"))
             o.prefetch = false;
         else if (argv[i][0] != '-' && !o.clip)
@@ -262,7 +269,7 @@ int main(int argc, char** argv)
     }
     if (!o.clip) {
         std::fprintf(stderr, "usage: frame_step CLIP [--at K] [--trials N] [--budget-mb MB] "
-                             "[--back-steps S] [--think-ms T] [--no-prefetch] [--pace-ms P]\n");
+                             "[--back-steps S] [--think-ms T] [--no-prefetch] [--pace-ms P] [--ready-ms R]\n");
         return 2;
     }
     playback_state probe;
