@@ -81,6 +81,20 @@ void expect_played(const fs::path& path, const samples& expected, size_t channel
         << "after the last image in " << path;
 }
 
+// The file's sound, silence left out, is exactly `expected` (which holds no zero sample): for
+// checks of where sound went, not of its timing, which a loaded machine may break with a gap.
+void expect_heard(const fs::path& path, const samples& expected)
+{
+    samples heard;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        for (int16_t s; std::fread(&s, 2, 1, f) == 1;)
+            if (s != 0)
+                heard.push_back(s);
+        std::fclose(f);
+    }
+    EXPECT_EQ(heard, expected) << path;
+}
+
 class sound : public ::testing::Test {
 protected:
     const char* names[2] = {"SDL_AUDIODRIVER", "SDL_DISKAUDIOFILE"};
@@ -169,8 +183,8 @@ TEST_F(sound, a_new_format_reopens_the_device_after_the_old_one_played_out)
         stereo.insert(stereo.end(), slice.begin(), slice.end());
     }
     sound_close();
-    expect_played(first, mono, 1);
-    expect_played(dir / "second.raw", stereo, 2);
+    expect_heard(first, mono);
+    expect_heard(dir / "second.raw", stereo);
 }
 
 TEST_F(sound, without_a_driver_every_call_fails_at_once_until_closed)
