@@ -146,8 +146,10 @@ void end_dialog(GtkWidget* dialog)
 // it a quarter of a second; one of our own passes straight through.
 constexpr int response_typed_file = 1;
 
-// A path typed into the chooser's location bar that names an existing file is taken at once on
-// Return. Anything else (a folder, a name to complete, a search) is left to GTK.
+// A path typed into the chooser that names an existing file is taken at once on Return: in its
+// location bar, or in the search that typing into the file list starts, where GTK's first Return
+// would only move to the results. Anything else (a folder, a name to complete, a search for part
+// of a name) is left to GTK.
 gboolean on_chooser_key(GtkWidget* dialog, GdkEventKey* event, gpointer)
 {
     const bool enter = event->keyval == GDK_KEY_Return || event->keyval == GDK_KEY_KP_Enter ||
@@ -156,7 +158,8 @@ gboolean on_chooser_key(GtkWidget* dialog, GdkEventKey* event, gpointer)
         return FALSE;
     GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(dialog));
     if (!focus || !GTK_IS_ENTRY(focus) ||
-        g_strcmp0(G_OBJECT_TYPE_NAME(focus), "GtkFileChooserEntry") != 0)
+        (g_strcmp0(G_OBJECT_TYPE_NAME(focus), "GtkFileChooserEntry") != 0 &&
+         !GTK_IS_SEARCH_ENTRY(focus)))
         return FALSE;
     const gchar* text = gtk_entry_get_text(GTK_ENTRY(focus));
     if (!text || !*text)
