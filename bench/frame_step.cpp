@@ -269,7 +269,8 @@ int main(int argc, char** argv)
     }
     if (!o.clip) {
         std::fprintf(stderr, "usage: frame_step CLIP [--at K] [--trials N] [--budget-mb MB] "
-                             "[--back-steps S] [--think-ms T] [--no-prefetch] [--pace-ms P] [--ready-ms R]\n");
+                             "[--back-steps S] [--think-ms T] [--no-prefetch] [--pace-ms P] "
+                             "[--ready-ms R]\n");
         return 2;
     }
     playback_state probe;

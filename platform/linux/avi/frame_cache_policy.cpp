@@ -99,9 +99,8 @@ struct cached_frames {
     // behind the user is sized to end before the frames cached behind run out.
     double decode_ms = 0;   // a fill's time per frame decoded (its conversions overlap)
     double convert_ms = 0;  // the worker's conversion of one picture
-    // The worker's decoder alone, a frame: the mean over the calls timed. Single calls say little
-    // with frame threads: one finds its picture made, the next waits for two.
-    double frame_decode_ms = 0;
+    // The worker's decoder alone: the calls timed and their total. Only their mean says much;
+    // with frame threads one call finds its picture made, the next waits for two.
     double frame_decode_total = 0;
     int64_t frame_decode_calls = 0;
     int64_t ahead_frames = read_ahead_frames;  // frames read ahead of a walk forward
@@ -163,13 +162,6 @@ double ms_since(clock_type::time_point start)
 void note_cost(double* average, double sample)
 {
     *average = *average > 0 ? 0.7 * *average + 0.3 * sample : sample;
-}
-
-void note_decode(cached_frames* f, double ms)
-{
-    f->frame_decode_total += ms;
-    f->frame_decode_calls++;
-    f->frame_decode_ms = f->frame_decode_total / double(f->frame_decode_calls);
 }
 
 // Frames the decoder goes through to give frame `index`.
@@ -350,8 +342,10 @@ void run_fill(cached_frames* f, frame_reader* r, picture_converter* pipeline, gu
         const AVFrame* frame = video_frames_decode(&r->frames, k, &pts);
         const double decode_took = timed ? ms_since(decode_start) : 0;
         held.lock();
-        if (timed && frame)
-            note_decode(f, decode_took);
+        if (timed && frame) {
+            f->frame_decode_total += decode_took;
+            f->frame_decode_calls++;
+        }
         // A dropped frame after a picture still being converted shares that picture.
         if (!frame || pts == handed_pts)
             drain(pipeline, held);
@@ -445,13 +439,16 @@ bool wait_for_work(cached_frames* f, guard& held)
 // (step + decode). The playing pictures hold that for pictures up to 1080p once their
 // read-ahead is short; larger ones, which the playing budget caps below them, get what it
 // takes, within the stepping budget. The timing is the first frames' (a keyframe and the codec's
-// threads starting among them), on the slow side: the frames behind then have some to spare. The worker readies the blocks while the user is still answering.
+// threads starting among them), on the slow side: the frames behind then have some to spare.
+// The worker readies the blocks while the user is still answering.
 void fit_play_budget(cached_frames* f)
 {
     f->play_budget_fitted = true;
     if (f->picture_bytes == 0 || f->step_budget <= f->play_budget)
         return;
-    const double d = f->frame_decode_ms;
+    const double d = f->frame_decode_calls > 0
+                         ? f->frame_decode_total / double(f->frame_decode_calls)
+                         : 0;
     f->ahead_frames = std::clamp<int64_t>(int64_t(std::ceil(read_ahead_frames * d / slice_ms)),
                                           least_read_ahead, read_ahead_frames);
     const int64_t picture = int64_t(f->picture_bytes);
