@@ -109,7 +109,7 @@ struct cached_frames {
     int64_t fill_passed = 0;  // frames the fill in progress decoded so far
     bool prefetch = true;
     bool rows_wanted = true;  // false while frames are given without rows: no memory readied
-    header_walk* headers = nullptr;  // the caller's: frames without rows, decoded ahead
+    header_walk* headers = nullptr;  // frames without rows, decoded ahead with `own`
     fill_job job;
     bool worker_started = false;
     bool worker_failed = false;  // the worker's decoder would not open: no fills
@@ -774,9 +774,8 @@ void cached_frames_set_rows_wanted(cached_frames* f, bool wanted)
         header_walk_stop(f->headers);
         f->headers = nullptr;
     } else {
-        f->headers = header_walk_start(f->path.c_str(), f->stream, f->limit);
-        if (!f->headers)
-            return;  // its decoder would not open: pictures come converted as before
+        // The caller's own decoder walks: requests go to the walk until rows are wanted again.
+        f->headers = header_walk_start(&f->own.frames, f->limit);
     }
     // Fills and readied memory serve converted pictures: none while frames come without rows.
     guard held(f->lock);

@@ -31,8 +31,9 @@ cached_frames* cached_frames_open(const char* path, int stream, int64_t frames);
 // decoded.
 const bitmap_info_header* cached_frames_get(cached_frames* f, int64_t index);
 // Whether the caller reads the rows of the pictures it gets (it does until told otherwise). When
-// not, frames are decoded on the caller's thread and given with their header only: no picture is
-// converted or kept, and the worker stays idle. The cache is emptied either way.
+// not, the caller's decoder goes on ahead of it on a thread of its own and frames are given
+// with their header only: no picture is converted or kept, and the worker stays idle. The cache
+// is emptied either way.
 void cached_frames_set_rows_wanted(cached_frames* f, bool wanted);
 // Ends the worker and frees everything.
 void cached_frames_close(cached_frames* f);

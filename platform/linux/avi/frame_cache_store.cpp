@@ -107,8 +107,8 @@ void trim_to_budget(frame_cache* c, int keep)
 int64_t frame_cache_budget_for(int64_t picture_bytes, int64_t memory_bytes)
 {
     constexpr int64_t least = int64_t(48) << 20;
-    int64_t budget = std::clamp(frame_cache_playing_pictures * std::max<int64_t>(picture_bytes, 0), least,
-                                frame_cache_default_budget);
+    int64_t budget = std::clamp(frame_cache_playing_pictures * std::max<int64_t>(picture_bytes, 0),
+                                least, frame_cache_default_budget);
     if (memory_bytes > 0)
         budget = std::min(budget, memory_bytes / 16);
     return budget;

@@ -66,6 +66,12 @@ bool prepare_scaler(dib_converter* c, const AVFrame* frame, AVPixelFormat target
     return true;
 }
 
+// A block's size for a DIB whose rows take `image` bytes.
+size_t block_bytes_for(int64_t image)
+{
+    return pixels_offset + size_t(image) + tail_slack;
+}
+
 bitmap_info_header dib_header(int w, int h, int bits)
 {
     bitmap_info_header header{};
@@ -122,7 +128,7 @@ size_t dib_block_bytes(const AVFrame* frame)
     const int64_t image = dib_row_bytes(w, dib_bits_for(AVPixelFormat(frame->format))) * h;
     if (image > INT32_MAX)
         return 0;
-    return pixels_offset + size_t(image) + tail_slack;
+    return block_bytes_for(image);
 }
 
 const bitmap_info_header* frame_to_dib_in(dib_converter* c, const AVFrame* frame, uint8_t* block,
@@ -172,7 +178,7 @@ bool frame_dib_header(const AVFrame* frame, bitmap_info_header* header)
 
 const bitmap_info_header* dib_without_rows(dib_converter* c, const bitmap_info_header& header)
 {
-    uint8_t* block = own_block(c, pixels_offset + size_t(header.biSizeImage) + tail_slack);
+    uint8_t* block = own_block(c, block_bytes_for(header.biSizeImage));
     return block ? place_header(block, header) : nullptr;
 }
 

@@ -6,8 +6,6 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/linux/avi/ffmpeg_input.h"
-#include "platform/linux/avi/frame_decoder.h"
 #include "platform/linux/avi/frame_to_dib.h"
 
 namespace {
@@ -15,11 +13,6 @@ namespace {
 // Frames described ahead of the caller: each costs a header only, and a few cover any pause of
 // the caller's (a title, a console line) many times over.
 constexpr int64_t frames_ahead = 16;
-
-// Codec threads as playback has them: one below 720p (the walk's own thread already keeps the
-// decoder busy while the caller reports; a second made the 640x480 walk no faster), the
-// machine's cores above.
-constexpr int walk_threads = video_frames_threads_by_size;
 
 struct described_frame {
     int64_t index = -1;
@@ -31,7 +24,7 @@ struct described_frame {
 
 struct header_walk {
     int64_t end = INT64_MAX;  // the first frame that does not exist
-    video_frames frames;      // the thread's only
+    video_frames* frames;     // the caller's, lent to the thread until the walk stops
 
     std::mutex lock;
     std::condition_variable changed;
@@ -65,7 +58,7 @@ void walk_main(header_walk* w)
         described_frame d;
         d.index = k;
         int64_t pts = 0;
-        const AVFrame* frame = video_frames_decode(&w->frames, k, &pts);
+        const AVFrame* frame = video_frames_decode(w->frames, k, &pts);
         d.decoded = frame && frame_dib_header(frame, &d.header);
         held.lock();
         if (generation == w->generation) {
@@ -78,16 +71,11 @@ void walk_main(header_walk* w)
 
 }  // namespace
 
-header_walk* header_walk_start(const char* path, int stream, int64_t limit)
+header_walk* header_walk_start(video_frames* frames, int64_t limit)
 {
     header_walk* w = new header_walk;
     w->end = limit > 0 ? limit : INT64_MAX;
-    AVFormatContext* input = open_avi_input(path, false);
-    if (!input || !video_frames_open(&w->frames, input, stream, limit, walk_threads)) {
-        video_frames_close(&w->frames);
-        delete w;
-        return nullptr;
-    }
+    w->frames = frames;
     w->thread = std::thread(walk_main, w);
     return w;
 }
@@ -123,7 +111,6 @@ void header_walk_stop(header_walk* w)
         w->changed.notify_all();
     }
     w->thread.join();
-    video_frames_close(&w->frames);
     dib_converter_free(&w->given);
     delete w;
 }

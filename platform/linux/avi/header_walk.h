@@ -6,16 +6,17 @@
 #include <cstdint>
 
 #include "platform/dib.h"
+#include "platform/linux/avi/frame_decoder.h"
 
 struct header_walk;
 
-// Starts the thread with its own decoder for stream `stream` of the AVI file at `path`, holding
-// `limit` frames; nullptr if the decoder cannot be opened.
-header_walk* header_walk_start(const char* path, int stream, int64_t limit);
+// Starts the thread on `frames`, a stream of `limit` frames, which the thread alone uses until
+// header_walk_stop: the walk needs no decoder of its own.
+header_walk* header_walk_start(video_frames* frames, int64_t limit);
 // The header of the DIB frame `index` decodes to, with the rows of that DIB left as they are:
 // valid until the next call on `w`. nullptr if the frame does not exist or cannot be decoded.
 // Going on from the frame asked for last is what the thread prepares; any other frame is decoded
 // from where it is.
 const bitmap_info_header* header_walk_get(header_walk* w, int64_t index);
-// Ends the thread and frees everything; null is ignored.
+// Ends the thread and frees what it holds; the decoder is the caller's again. Null is ignored.
 void header_walk_stop(header_walk* w);
