@@ -258,7 +258,13 @@ class Sway(Compositor):
         return ["sway", "-c", config]
 
     def focus(self, window):
-        self.context.x("swaymsg", "[id=%d] focus" % window)
+        # An X11 window is mapped a moment before sway has taken it in.
+        deadline = time.monotonic() + WAIT
+        while '"success":true' not in self.context.x(
+                "swaymsg", "-r", "[id=%d] focus" % window, check=False).replace(" ", ""):
+            if time.monotonic() > deadline:
+                raise AssertionError("sway did not focus window %d" % window)
+            time.sleep(0.1)
 
     def wtype(self, *arguments):
         # The first key after a new keymap (each wtype brings its own) can be lost on its way to
