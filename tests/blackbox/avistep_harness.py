@@ -12,6 +12,7 @@ import argparse
 import ctypes
 import ctypes.util
 import fcntl
+import json
 import os
 import pwd
 import re
@@ -256,6 +257,18 @@ class Sway(Compositor):
         self.context.give_to_user(config)
         env.update(WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
         return ["sway", "-c", config]
+
+    def windows(self, pid):
+        """[(title, shell)] of the process's windows, Wayland (xdg_shell) and X11 (xwayland)."""
+        found = []
+
+        def walk(node):
+            if node.get("pid") == pid:
+                found.append((node.get("name"), node.get("shell")))
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                walk(child)
+        walk(json.loads(self.context.x("swaymsg", "-r", "-t", "get_tree")))
+        return found
 
     def focus(self, window):
         # An X11 window is mapped a moment before sway has taken it in.
@@ -550,9 +563,10 @@ class Image:
 class Avistep:
     """One run of the real program in a pseudo-terminal that is its controlling terminal."""
 
-    def __init__(self, name, cwd=None, capture_sound=True, home=None):
+    def __init__(self, name, cwd=None, capture_sound=True, home=None, env=None):
         self.name = name
         self.home = home
+        self.extra_env = env or {}
         self.cwd = cwd or context.scratch
         self.sound_file = context.path(name + ".sound.raw") if capture_sound else None
         self.stderr_path = os.path.join(context.artifacts, name + ".stderr.txt")
@@ -567,7 +581,7 @@ class Avistep:
     # ---- lifetime ----
 
     def start(self):
-        env = context.env()
+        env = context.env(**self.extra_env)
         if self.home:
             # A home of its own, where the program finds everything it might write to.
             env["HOME"] = self.home

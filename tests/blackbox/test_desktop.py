@@ -82,6 +82,42 @@ class DesktopTest(unittest.TestCase):
                    for name in names]
         self.assertEqual(written, [], "the run wrote into the home folder")
 
+    def test_wayland_when_the_user_chooses_it(self):
+        # SDL_VIDEODRIVER=wayland: the dialogs follow the window onto Wayland itself. (Only the
+        # file chooser gets keys from the compositor here: SDL 2.26's Wayland keyboard crashes
+        # on the keymap of every new virtual keyboard wtype makes.)
+        if not hasattr(h.context.compositor, "windows"):
+            self.skipTest("needs a compositor that lists Wayland windows (sway)")
+        clip = h.make_avi("wayland.avi", "--width", "64", "--height", "48", "--frames", "3")
+        with h.Avistep("wayland", env={"SDL_VIDEODRIVER": "wayland"}) as app:
+            def wait_for_window(title):
+                for _ in range(int(h.WAIT * 10)):
+                    shown = h.context.compositor.windows(app.process.pid)
+                    if any(title in (name or "") for name, _ in shown):
+                        return shown
+                    time.sleep(0.1)
+                app.fail("no window titled %r on the screen" % title)
+
+            self.assertEqual(wait_for_window(h.CHOOSER_TITLE), [(h.CHOOSER_TITLE, "xdg_shell")])
+            h.context.type("/")  # the chooser has the keyboard: sway focuses new windows
+            time.sleep(0.5)
+            h.context.type(clip.lstrip("/"))
+            time.sleep(0.1)
+            h.context.key("Return")
+            app.wait_for(h.PROMPT_MONITOR)
+            app.send("x")
+            app.wait_for(h.PROMPT_STEP)
+            app.send("x")
+            app.wait_for(h.QUIT)
+            shown = wait_for_window("frame 2/3")
+            self.assertEqual([shell for _, shell in shown], ["xdg_shell"])
+            h.context.screenshot("wayland_last_frame")
+            app.send("q")
+            self.assertEqual(app.wait_exit(), 0)
+            with open(app.stderr_path, errors="replace") as err:
+                self.assertEqual(err.read(), "", "the libraries wrote to the terminal")
+        self.assertTrue(h.context.desktop_alive(), "the compositor or its Xwayland ended")
+
 
 if __name__ == "__main__":
     h.run_tests("desktop")
