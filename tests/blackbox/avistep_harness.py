@@ -180,13 +180,18 @@ class Compositor:
         watcher = getattr(self, "watcher", None)
         if watcher:
             stop_process(watcher)
-        if self.process.poll() is None:
-            os.killpg(self.process.pid, signal.SIGTERM)
+        # The whole session: should the compositor have ended already, what it started
+        # (Xwayland, the session's command) may still run.
+        for signal_number in (signal.SIGTERM, signal.SIGKILL):
+            try:
+                os.killpg(self.process.pid, signal_number)
+            except ProcessLookupError:
+                break
             try:
                 self.process.wait(10)
             except subprocess.TimeoutExpired:
-                os.killpg(self.process.pid, signal.SIGKILL)
-                self.process.wait()
+                pass
+        self.process.wait()
         self.log.close()
 
     # Input: X11 windows through Xwayland, with xdotool.
