@@ -98,7 +98,6 @@ const zoo_clip clips[] = {
     {"mpeg2_bframes", "-c:v mpeg2video -bf 2 -g 6", "64x48", 14},
     {"mpeg4", "-c:v mpeg4 -g 6"},
     {"mpeg4_bframes", "-c:v mpeg4 -bf 2 -g 6", "64x48", 14},
-    {"mpeg4_packed", "-c:v mpeg4 -bf 2 -g 6 -bsf:v mpeg4_unpack_bframes", "64x48", 14},
     {"xvid", "-c:v libxvid -g 6"},
     {"xvid_bframes", "-c:v libxvid -bf 2 -g 6", "64x48", 14},
     {"divx3", "-c:v msmpeg4"},
