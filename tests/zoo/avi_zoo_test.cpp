@@ -150,9 +150,10 @@ void PrintTo(const zoo_clip& z, std::ostream* out)
     *out << z.name;
 }
 
-// Clips known to play differently from ffmpeg's decode, still to be looked into: shown as skipped
-// so that the rest guard what plays right. WMA sound starts about 64 samples in, off by more than
-// rounding.
+// Clips known to play differently from ffmpeg's decode, still to be settled: shown as skipped so
+// that the rest guard what plays right. WMA: the decoder's first sound carries the timestamp of
+// the third packet; the program places it there (93 ms of silence before it), while the ffmpeg
+// command writes the decoded samples from 0.
 bool known_to_differ(const zoo_clip& z)
 {
     return std::string(z.name) == "wma1" || std::string(z.name) == "wma2";
