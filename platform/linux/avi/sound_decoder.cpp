@@ -1,6 +1,7 @@
 #include "platform/linux/avi/sound_decoder.h"
 
 #include "platform/linux/avi/ffmpeg_input.h"
+#include "platform/slice_format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +14,7 @@ extern "C" {
 
 namespace {
 
-constexpr int out_rate = 32000;
+constexpr int out_rate = slice_rate;
 constexpr int min_rate = 1000;
 constexpr int max_rate = 768000;
 constexpr int64_t silence_step = 4096;  // silence is fed in pieces no larger than this
