@@ -294,8 +294,6 @@ void video_frames_close(video_frames* v)
 {
     av_frame_free(&v->held);
     av_frame_free(&v->pending);
-    av_packet_free(&v->packet);
-    avcodec_free_context(&v->codec);
-    avformat_close_input(&v->input);
+    close_decoding(&v->input, &v->codec, &v->packet);
     *v = video_frames{};
 }
