@@ -2,17 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include <unistd.h>
-
+#include "platform/linux/avi/avi_frame_cache.h"
 #include "platform/linux/avi/ffmpeg_input.h"
-#include "platform/linux/avi/frame_cache_budget.h"
+#include "platform/linux/avi/frame_cache_plan.h"
 #include "platform/linux/avi/frame_cache_store.h"
 #include "platform/linux/avi/video_frames.h"
 #include "platform/linux/avi/frame_to_dib.h"
@@ -273,13 +270,9 @@ void convert_ahead(cached_frames* f)
     }
 }
 
-// Pictures a fill behind the user must bring to be worth its decoding from frame `first` on to
-// `to`: the user steps over them more slowly than the next fill decodes from its keyframe.
 int64_t worth_filling(const cached_frames* f, int64_t first, int64_t to)
 {
-    const double passed = double(to - first + 1) * f->decode_ms;
-    const double spare = std::max(f->step_ms - f->convert_ms, f->step_ms / 4);
-    return int64_t(passed / spare) + 1;
+    return frames_worth_filling(to - first + 1, f->decode_ms, f->step_ms, f->convert_ms);
 }
 
 // Decodes job.from..job.to in order into the cache, stopping when the job is replaced. A frame
@@ -321,7 +314,7 @@ void wait_for_work(cached_frames* f, guard& held)
 }
 
 // Fits the read-ahead and both budgets to the decoding's speed, once the first fill (while the
-// user answers the questions) has timed it (see frame_cache_budget.h). The timing is the first
+// user answers the questions) has timed it (see frame_cache_plan.h). The timing is the first
 // frames' (a keyframe and the codec's threads starting among them), on the slow side: the frames
 // behind then have some to spare. Budgets set from outside (cached_frames_configure) stay.
 void fit_budgets(cached_frames* f)
@@ -443,27 +436,21 @@ void read_ahead_of(cached_frames* f, int64_t index)
 }
 
 // Stepping back, the (larger) stepping budget goes to the frames behind `index` (all but the lent
-// picture and one in hand), filled in before the user gets there. A fill decodes from the
-// keyframe before, however far, and that takes its time, so a fill starts once there is room
-// for enough frames to be worth it (the user steps over them more slowly than the next fill
-// decodes from the keyframe) and brings as many as there is room for. A fill stops at the
-// keyframe before the cached run: the frames after it come quickly, and the next fill, from the
-// keyframe before that, has them to step over meanwhile.
+// picture and one in hand), filled in before the user gets there (see fill_behind_range). A
+// fill stops at the keyframe before the cached run: the frames after it come quickly, and the
+// next fill, from the keyframe before that, has them to step over meanwhile.
 void fill_behind(cached_frames* f, int64_t index)
 {
     const int64_t keep = f->cache.behind;
     const int64_t behind = frame_cache_run(&f->cache, index, -1, keep);
-    const int64_t to = index - behind - 1;  // the frame before the cached run
+    const int64_t to = index - behind - 1;
     if (to < 0 || behind >= keep)
         return;
     const int64_t first = video_frames_first_from_key(&f->own.frames, to);
-    const int64_t worth = worth_filling(f, first, to);
-    const int64_t batch = std::min(keep - behind, to - first + 1);
-    // Until there is room for a batch worth its decoding (or, where none would be, for half the
-    // frames kept behind), the next steps back make it.
-    if (batch < std::min({worth, to - first + 1, keep / 2}))
-        return;
-    start_fill(f, to - batch + 1, to);
+    const fill_range fill = fill_behind_range(index, behind, keep, first,
+                                              worth_filling(f, first, to));
+    if (fill.from <= fill.to)
+        start_fill(f, fill.from, fill.to);
 }
 
 // The budget follows the user: a step back, or a step forward after a pause, takes the stepping
