@@ -2,7 +2,10 @@
 // headers claim and has crashed, aborted or walked for weeks on damaged files; the file's own
 // headers and the data it really stores (platform/avi_checks) decide first what it is asked:
 // streams are counted in the header list, video is as long as its stored frames, audio is read
-// only within its stored samples, and formats a decoder cannot be given never reach one.
+// only within its stored samples, and formats a decoder cannot be given never reach one. A file
+// the library cannot index (cut before its idx1), or whose path it must not be given, is read
+// from its stored chunks instead (chunk_reader, chunk_frames), and so is stored PCM whose
+// chunks split its blocks.
 #include "platform/avi_file.h"
 
 #include <windows.h>
@@ -12,11 +15,16 @@
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/avi_checks/avi_chunk_count.h"
 #include "platform/avi_checks/avi_headers.h"
 #include "platform/avi_checks/avi_stream_checks.h"
+#include "platform/win32/avi/chunk_frames.h"
+#include "platform/win32/avi/chunk_reader.h"
+#include "platform/win32/avi/library_path.h"
 #include "platform/win32/avi/sound_acm.h"
 
 #ifndef _WIN64
@@ -42,6 +50,16 @@ struct stream_entry {
     int64_t frames = 0;            // video: frames stored
     int64_t samples = 0;           // audio: whole samples stored
     avi_stream* live = nullptr;    // the stream's handle while references to it exist
+    // Read from the file's chunks rather than through the library; null if not.
+    std::unique_ptr<chunk_reader, void (*)(chunk_reader*)> chunks{nullptr, close_chunks};
+    std::vector<uint8_t> format;  // the stored format, for a decoder of the chunks
+    uint32_t handler = 0;         // the stream header's codec
+
+    static void close_chunks(chunk_reader* reader)
+    {
+        chunk_reader_close(reader);
+        delete reader;
+    }
 };
 
 }  // namespace
@@ -61,7 +79,8 @@ struct avi_stream {
 
 struct avi_frame_decoder {
     avi_stream* stream;
-    PGETFRAME frames;
+    PGETFRAME frames;     // the library's decoder, or
+    chunk_frames* chunk;  // the decoder of the stream's chunks
 };
 
 namespace {
@@ -100,10 +119,48 @@ avi_stream_info describe(const avi_raw_stream& raw)
     return info;
 }
 
+// Opens stream `index`'s chunks for reading; false (none open) if the file cannot be read.
+bool open_chunks(stream_entry* e, const char* path, uint32_t index)
+{
+    e->chunks.reset(new chunk_reader);
+    if (chunk_reader_open(e->chunks.get(), path, index))
+        return true;
+    e->chunks.reset();
+    return false;
+}
+
+// What may be read of a stream read from its chunks: every stored frame, every whole block of
+// its sound.
+void bound_chunk_stream(stream_entry* e, const avi_raw_stream& raw)
+{
+    if (e->info.type == stream_type_video) {
+        e->frames = int64_t(e->chunks->chunks.size());
+        e->info.length = uint32_t(std::min<int64_t>(e->info.length, e->frames));
+        e->decodable = video_format_usable(raw);
+    } else if (e->info.type == stream_type_audio && raw.wave_block_align > 0) {
+        e->sample_bytes = raw.wave_block_align;
+        e->samples = int64_t(chunk_bytes_total(*e->chunks) / e->sample_bytes);
+        e->readable = true;
+    }
+}
+
+// Stored PCM whose chunks split its blocks: the library, which counts in blocks, would read
+// it wrong, the chunks read as one run of bytes do not.
+bool pcm_in_split_blocks(const avi_raw_stream& raw, const avi_chunk_counts& counts, bool counted,
+                         uint32_t index)
+{
+    return counted && raw.type == stream_type_audio && raw.wave_format == WAVE_FORMAT_PCM &&
+           raw.wave_block_align > 0 && !audio_blocks_whole(raw, counts, index);
+}
+
 // What the library may be asked of stream `index`, from its stored header and data.
 void bound_stream(stream_entry* e, const avi_raw_stream& raw, const avi_chunk_counts& counts,
                   bool counted, uint32_t index)
 {
+    if (e->chunks) {
+        bound_chunk_stream(e, raw);
+        return;
+    }
     if (e->info.type == stream_type_video) {
         e->frames = stored_chunks(counts, counted, index, e->info.length);
         e->info.length = uint32_t(std::min<int64_t>(e->info.length, e->frames));
@@ -159,11 +216,18 @@ int avi_file_open(avi_file** file, const char* path)
     avi_chunk_counts counts;
     const bool counted = count_stored_chunks(path, claimed, &counts);
 
-    start_library();
+    // The library finds a file's frames and samples through its idx1 index alone; a file
+    // without one (cut short) is read from its chunks, and so is one whose path the library
+    // must not be given.
+    const std::string library_file = library_path(path);
+    const bool by_chunks = (counted && !counts.from_index) || library_file.empty();
     PAVIFILE opened = nullptr;
-    const HRESULT result = AVIFileOpenA(&opened, path, OF_READ, nullptr);
-    if (result != 0 || !opened)
-        return result != 0 ? int(result) : avi_error_open;
+    if (!by_chunks) {
+        start_library();
+        const HRESULT result = AVIFileOpenA(&opened, library_file.c_str(), OF_READ, nullptr);
+        if (result != 0 || !opened)
+            return result != 0 ? int(result) : avi_error_open;
+    }
 
     avi_file* f = new avi_file;
     f->library = opened;
@@ -173,7 +237,11 @@ int avi_file_open(avi_file** file, const char* path)
     for (size_t i = 0; i < raw.streams.size(); i++) {
         stream_entry& e = f->streams[i];
         e.info = describe(raw.streams[i]);
-        if (AVIFileGetStream(opened, &e.library, 0, LONG(i)) != 0)
+        e.format = raw.streams[i].format;
+        e.handler = raw.streams[i].handler;
+        if (by_chunks || pcm_in_split_blocks(raw.streams[i], counts, counted, uint32_t(i)))
+            open_chunks(&e, path, uint32_t(i));
+        else if (AVIFileGetStream(opened, &e.library, 0, LONG(i)) != 0)
             e.library = nullptr;
         bound_stream(&e, raw.streams[i], counts, counted, uint32_t(i));
     }
@@ -221,14 +289,19 @@ avi_frame_decoder* avi_frame_open(avi_stream* stream)
 {
     if (!stream)
         return nullptr;
-    const stream_entry& e = stream->file->streams[stream->index];
+    stream_entry& e = stream->file->streams[stream->index];
     if (e.info.type != stream_type_video || !e.decodable)
         return nullptr;
-    PGETFRAME frames = AVIStreamGetFrameOpen(e.library, nullptr);
-    if (!frames)
+    PGETFRAME frames = nullptr;
+    chunk_frames* chunk = nullptr;
+    if (e.chunks)
+        chunk = chunk_frames_open(e.chunks.get(), e.format, e.handler);
+    else
+        frames = AVIStreamGetFrameOpen(e.library, nullptr);
+    if (!frames && !chunk)
         return nullptr;
     avi_stream_add_ref(stream);  // the decoder keeps its stream, and so the file, alive
-    return new avi_frame_decoder{stream, frames};
+    return new avi_frame_decoder{stream, frames, chunk};
 }
 
 const bitmap_info_header* avi_frame_get(avi_frame_decoder* decoder, int32_t index)
@@ -239,6 +312,8 @@ const bitmap_info_header* avi_frame_get(avi_frame_decoder* decoder, int32_t inde
     const stream_entry& e = decoder->stream->file->streams[decoder->stream->index];
     if (index < 0 || index >= e.frames)
         return nullptr;
+    if (decoder->chunk)
+        return chunk_frames_get(decoder->chunk, index);
     return static_cast<const bitmap_info_header*>(AVIStreamGetFrame(decoder->frames, LONG(index)));
 }
 
@@ -271,6 +346,15 @@ int avi_stream_read(avi_stream* stream, int32_t first, int32_t count, void* buff
             *samples_read = int32_t(n);
         return avi_ok;
     }
+    if (e.chunks) {
+        const uint64_t got = read_chunk_bytes(e.chunks.get(), uint64_t(first) * e.sample_bytes,
+                                              buffer, uint64_t(n) * e.sample_bytes);
+        if (bytes_read)
+            *bytes_read = int32_t(got / e.sample_bytes * e.sample_bytes);
+        if (samples_read)
+            *samples_read = int32_t(got / e.sample_bytes);
+        return avi_ok;
+    }
     LONG bytes = 0;
     LONG samples = 0;
     HRESULT result =
@@ -295,18 +379,32 @@ IAVIStream* sound_source(avi_stream* stream, int32_t* end)
     if (!stream)
         return nullptr;
     const stream_entry& e = stream->file->streams[stream->index];
-    if (e.info.type != stream_type_audio || !e.readable)
+    if (e.info.type != stream_type_audio || !e.readable || e.chunks)
         return nullptr;
     if (end)
         *end = int32_t(std::min<int64_t>(e.samples, INT32_MAX));
     return e.library;
 }
 
+chunk_reader* sound_chunks(avi_stream* stream, const std::vector<uint8_t>** format)
+{
+    if (!stream)
+        return nullptr;
+    stream_entry& e = stream->file->streams[stream->index];
+    if (e.info.type != stream_type_audio || !e.readable || !e.chunks)
+        return nullptr;
+    if (format)
+        *format = &e.format;
+    return e.chunks.get();
+}
+
 void avi_frame_close(avi_frame_decoder* decoder)
 {
     if (!decoder)
         return;
-    AVIStreamGetFrameClose(decoder->frames);
+    if (decoder->frames)
+        AVIStreamGetFrameClose(decoder->frames);
+    chunk_frames_close(decoder->chunk);
     avi_stream* stream = decoder->stream;
     delete decoder;
     avi_stream_release(stream);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/avi_file.h"
+#include "platform/win32/avi/chunk_reader.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ struct sound_state {
     std::vector<std::vector<unsigned char>> steps;  // formats between it and the slices'
     std::vector<acm_stage> stages;
     LONG next_block = 0;  // the stream's next sample to convert
+    uint64_t next_byte = 0;  // or, read from its chunks, its next byte
     bool finished = false;
     std::vector<int16_t> window;  // converted samples window_first..
     int64_t window_first = 0;
@@ -70,6 +72,14 @@ std::vector<unsigned char> record_of(const WAVEFORMATEX& f)
 // The stream's format record, with room for a full WAVEFORMATEX; empty if it has none.
 std::vector<unsigned char> stream_format(avi_stream* stream)
 {
+    const std::vector<uint8_t>* stored = nullptr;
+    if (sound_chunks(stream, &stored)) {
+        if (stored->size() < 14)
+            return {};
+        std::vector<unsigned char> format(stored->begin(), stored->end());
+        format.resize(format.size() + sizeof(WAVEFORMATEX), 0);
+        return format;
+    }
     LONG size = 0;
     if (!win(stream) || AVIStreamReadFormat(win(stream), 0, nullptr, &size) != 0 || size <= 0 ||
         size > 65536)
@@ -203,10 +213,28 @@ void run_stage(sound_state* s, size_t i, bool end, std::vector<unsigned char>* o
                     converted.begin() + std::min<DWORD>(header.cbDstLengthUsed, DWORD(converted.size())));
 }
 
+// Reads the next tenth of a second of the stream's chunks onto the first stage, in whole blocks
+// of the format, as one run of bytes whatever the chunks' sizes; false at the end.
+bool read_chunks(chunk_reader* chunks, sound_state* s)
+{
+    const WAVEFORMATEX* f = wave(s->format);
+    const uint64_t block = std::max<uint64_t>(f->nBlockAlign, 1);
+    const uint64_t want = std::max<uint64_t>(f->nAvgBytesPerSec / 10 / block, 1) * block;
+    std::vector<unsigned char>& input = s->stages[0].input;
+    const size_t old = input.size();
+    input.resize(old + size_t(std::min<uint64_t>(want, 64 << 20)));
+    const uint64_t got = read_chunk_bytes(chunks, s->next_byte, input.data() + old, want);
+    input.resize(old + size_t(got));
+    s->next_byte += got;
+    return got > 0;
+}
+
 // Reads the stream's next stored samples (about a tenth of a second) onto the first stage;
 // false at the end of the stream.
 bool read_source(avi_stream* stream, sound_state* s)
 {
+    if (chunk_reader* chunks = sound_chunks(stream, nullptr))
+        return read_chunks(chunks, s);
     const WAVEFORMATEX* f = wave(s->format);
     const LONG block = std::max<LONG>(f->nBlockAlign, 1);
     AVISTREAMINFOA info = {};
@@ -258,7 +286,8 @@ bool convert_more(avi_stream* stream, sound_state* s)
 void restart(avi_stream* stream, sound_state* s)
 {
     open_stages(s);
-    s->next_block = AVIStreamStart(win(stream));
+    s->next_block = win(stream) ? AVIStreamStart(win(stream)) : 0;
+    s->next_byte = 0;
     s->finished = false;
     s->window.clear();
     s->window_first = 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct avi_stream;
 struct IAVIStream;
@@ -9,6 +10,11 @@ struct IAVIStream;
 // The library's stream under the service's handle, and in *end the first sample it must not be
 // asked for (the stored ones end there); null if its sound must not reach the library at all.
 IAVIStream* sound_source(avi_stream* stream, int32_t* end);
+
+// The stream's stored chunks under the service's handle, when its sound is read from them rather
+// than through the library, and in *format its stored format; null otherwise.
+struct chunk_reader;
+chunk_reader* sound_chunks(avi_stream* stream, const std::vector<uint8_t>** format);
 
 // Forgets the stream's conversion; `stream` may be freed afterwards. Null forgets every one.
 void sound_forget(avi_stream* stream);
