@@ -11,6 +11,7 @@ bool check_that(bool ok, const char* what, const char* file, int line);
 void check_console_keys();
 void check_sound();
 void check_avi_file(const std::string& folder);
+void check_chunk_read(const std::string& folder);
 // Reads the tone clips the smoke test left in `folder`.
 void check_sound_read(const std::string& folder);
 void check_window();

@@ -20,6 +20,7 @@ usage: smoke.py [--build DIR] [--make-avi BIN] [--linux-avistep BIN] [--display 
 import argparse
 import fcntl
 import glob
+import math
 import os
 import re
 import shutil
@@ -140,6 +141,33 @@ def make_tone_clips(folder):
                               ("tone-ac3.avi", 48000, ["-af", stereo, "-c:a", "ac3"])):
         subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", tone % rate] + codec +
                        [os.path.join(folder, name)], check=True)
+    write_split_pcm(os.path.join(folder, "tone-s16-44100-stereo-split.avi"))
+
+
+def riff_chunk(tag, body):
+    return tag + struct.pack("<I", len(body)) + body + b"\0" * (len(body) & 1)
+
+
+def write_split_pcm(path, rate=44100, seconds=3, chunk_bytes=1766):
+    """The same tone as 16-bit stereo PCM in chunks of 4n + 2 bytes, which split its 4-byte
+    blocks, with an idx1 index: as some capture tools store it."""
+    level = 0.125 * 32767
+    pcm = b"".join(struct.pack("<hh", v, v) for v in (
+        int(round(level * math.sin(2 * math.pi * 440 * n / rate))) for n in range(rate * seconds)))
+    avih = struct.pack("<14I", 0, rate * 4, 0, 0x10, 0, 0, 1, chunk_bytes, 0, 0, 0, 0, 0, 0)
+    strh = b"auds" + struct.pack("<IIHHIIIIIIIIhhhh", 0, 0, 0, 0, 0, 4, rate * 4, 0,
+                                 len(pcm) // 4, chunk_bytes, 0xffffffff, 4, 0, 0, 0, 0)
+    strf = struct.pack("<HHIIHH", 1, 2, rate, rate * 4, 4, 16)
+    strl = riff_chunk(b"LIST", b"strl" + riff_chunk(b"strh", strh) + riff_chunk(b"strf", strf))
+    hdrl = riff_chunk(b"LIST", b"hdrl" + riff_chunk(b"avih", avih) + strl)
+    movi, index = b"movi", b""
+    for at in range(0, len(pcm), chunk_bytes):
+        piece = pcm[at:at + chunk_bytes]
+        index += b"00wb" + struct.pack("<III", 0x10, len(movi), len(piece))
+        movi += riff_chunk(b"00wb", piece)
+    body = b"AVI " + hdrl + riff_chunk(b"LIST", movi) + riff_chunk(b"idx1", index)
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", len(body)) + body)
 
 
 # --- the machinery: X, Wine, a console in tmux ----------------------------------------------
