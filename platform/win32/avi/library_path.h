@@ -1,8 +1,9 @@
 // The path under which the platform's AVI library is given a file. The library writes a default
 // name for every stream it opens, "<file name> <type> #<n>", into the stream description's
-// 64-character name field without bounding it: a file name of about 50 characters or more
-// overruns the field into the stream's own pointers, and the open then fails or faults (Wine's
-// library, measured: from about 55 characters on, a fault or "file open" error).
+// 64-character name field without bounding it: a longer name overruns the field into the
+// stream's own pointers, and the open then fails or faults (Wine's library, measured: file names
+// of 56 characters and more give a page fault, which hangs the run in the debugger Wine starts,
+// or a "file open" error; 53 and fewer open).
 #pragma once
 
 #include <string>
