@@ -92,44 +92,13 @@ class LikeLinux:
         run.focus_and(chooser, "key", "Return")
         return run
 
-    def linux_walk(self, s, clip):
-        run = smoke.TerminalRun([self.args.linux_avistep], os.path.dirname(clip),
-                                s.env(GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="1",
-                                      LC_ALL="C.UTF-8", LANG="C.UTF-8"),
-                                os.path.join(s.folder, "linux.err"))
-        try:
-            chooser = s.wait_until(lambda: s.windows(self.t["text_choose_title"]),
-                                   "the Linux file chooser")[0]
-            s.x("windowfocus", "--sync", chooser, check=False)
-            s.x("type", "/")
-            time.sleep(0.3)
-            s.x("type", "--delay", "5", clip[1:])
-            s.x("key", "Return")
-            s.wait_until(lambda: self.t["text_prompt_monitor"] in run.text(), "the first prompt")
-            run.send("n")
-            s.wait_until(lambda: run.text().endswith(self.t["text_quit"]), "quit?")
-            run.send("x")
-            if run.wait() != 0:
-                smoke.fail("the Linux build failed")
-        finally:
-            run.close()
-        return clean(run.text())
-
     def cut_walk(self, s, clip):
         _, got = self.bad.run_one(s, "cut-walk", clip, None, None)
-        want = self.linux_walk(s, clip)
+        want = clean(smoke.linux_walk(s, self.args.linux_avistep, clip, self.t))
         frames = re.findall(r"^color = 24 frame= +\d+$", want, re.M)
         if not 20 <= len(frames) < CUT_FRAMES:
             smoke.fail("the Linux build walked %d frames of the cut clip" % len(frames))
         compare(clean(got), want, "Wine against Linux")
-
-    def next_dialog(self, s, previous):
-        """The next Yes/No/Cancel box once the one answered before has gone."""
-        def found():
-            boxes = [w for w in s.windows("^" + re.escape(self.t["text_dialog_caption"]) + "$")
-                     if w != previous]
-            return boxes[-1] if boxes else None
-        return s.wait_until(found, "a Yes/No/Cancel dialog")
 
     def shown_frame(self, s, index):
         """Waits for frame `index`'s title and checks the window shows its picture."""
@@ -150,7 +119,7 @@ class LikeLinux:
         box = None
         # Yes, Yes, No: frames 0, 1, 2 and back to 1; Cancel plays the rest.
         for index, answer in ((0, "y"), (1, "y"), (2, "n"), (1, "Escape")):
-            box = self.next_dialog(s, box)
+            box = smoke.next_dialog(s, self.t, box)
             self.shown_frame(s, index)
             run.focus_and(box, "key", answer)
         last = self.frames - 1

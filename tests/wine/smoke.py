@@ -427,6 +427,41 @@ class TerminalRun:
         os.close(self.master)
 
 
+def linux_walk(s, program, clip, t):
+    """The Linux build's transcript of the clip walked without display ("n")."""
+    run = TerminalRun([program], os.path.dirname(clip),
+                      s.env(GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="1", LC_ALL="C.UTF-8",
+                            LANG="C.UTF-8"),
+                      os.path.join(s.folder, "linux.err"))
+    try:
+        chooser = s.wait_until(lambda: s.windows(t["text_choose_title"]),
+                               "the Linux file chooser")[0]
+        # GTK's chooser opens its location bar on "/" and drops what comes with it.
+        s.x("windowfocus", "--sync", chooser, check=False)
+        s.x("type", "/")
+        time.sleep(0.3)
+        s.x("type", "--delay", "20", clip[1:])
+        s.x("key", "Return")
+        s.wait_until(lambda: t["text_prompt_monitor"] in run.text(), "the first prompt")
+        run.send("n")
+        s.wait_until(lambda: run.text().endswith(t["text_quit"]), "quit?")
+        run.send("x")
+        if run.wait() != 0:
+            fail("the Linux build failed")
+    finally:
+        run.close()
+    return run.text()
+
+
+def next_dialog(s, t, previous):
+    """The next Yes/No/Cancel box (caption "...") once the one answered before has gone."""
+    def found():
+        boxes = [w for w in s.windows("^" + re.escape(t["text_dialog_caption"]) + "$")
+                 if w != previous]
+        return boxes[-1] if boxes else None
+    return s.wait_until(found, "a Yes/No/Cancel dialog")
+
+
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
@@ -576,12 +611,7 @@ class Smoke:
             fail("the last frame is not shown in the window (screen: display.ppm)")
 
     def next_dialog(self, s, run, previous):
-        """The next Yes/No/Cancel box (caption "...") once the one answered before has gone."""
-        def found():
-            boxes = [w for w in s.windows("^" + re.escape(self.t["text_dialog_caption"]) + "$")
-                     if w != previous]
-            return boxes[-1] if boxes else None
-        return s.wait_until(found, "a Yes/No/Cancel dialog")
+        return next_dialog(s, self.t, previous)
 
     def step_and_interrupt(self, s, clip):
         """Step mode: Yes shows the next frame, No the one before; every box opens clear of the
@@ -644,28 +674,7 @@ class Smoke:
     def same_as_linux(self, s, clip):
         """The Linux build's transcript of the same walk: identical but for the audio line,
         where Wine's library reports 1 / nSamplesPerSec."""
-        run = TerminalRun([self.args.linux_avistep], os.path.dirname(clip),
-                          s.env(GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="1", LC_ALL="C.UTF-8",
-                                LANG="C.UTF-8"),
-                          os.path.join(s.folder, "linux.err"))
-        try:
-            chooser = s.wait_until(lambda: s.windows(self.t["text_choose_title"]),
-                                   "the Linux file chooser")[0]
-            # GTK's chooser opens its location bar on "/" and drops what comes with it.
-            s.x("windowfocus", "--sync", chooser, check=False)
-            s.x("type", "/")
-            time.sleep(0.3)
-            s.x("type", "--delay", "20", clip[1:])
-            s.x("key", "Return")
-            s.wait_until(lambda: self.t["text_prompt_monitor"] in run.text(), "the first prompt")
-            run.send("n")
-            s.wait_until(lambda: run.text().endswith(self.t["text_quit"]), "quit?")
-            run.send("x")
-            if run.wait() != 0:
-                fail("the Linux build failed")
-        finally:
-            run.close()
-        linux = run.text()
+        linux = linux_walk(s, self.args.linux_avistep, clip, self.t)
         self.compare(linux, expected_lines(self.streams, self.t, wine=False, display=False),
                      "Linux transcript")
         audio_line = re.compile(r"^au_S=\d+ au_R=\d+ ", re.M)
