@@ -87,11 +87,14 @@ bool library_reads(const avi_raw_stream& raw, const avi_stored_file& stored, uin
 }
 
 // Stored PCM whose chunks split its blocks: the library, which counts in blocks, would read it
-// wrong; the chunks read as one run of bytes do not.
+// wrong; the chunks read as one run of bytes do not. Only a block that is one sample of every
+// channel is believed: other alignments are a damaged header, which the library refuses.
 bool pcm_in_split_blocks(const avi_raw_stream& raw, const avi_stored_file& stored, uint32_t index)
 {
     return stored.counted && raw.type == stream_type_audio && raw.wave_format == WAVE_FORMAT_PCM &&
-           raw.wave_block_align > 0 && !audio_blocks_whole(raw, *stored.counts, index);
+           raw.wave_block_align > 0 && raw.wave_bits % 8 == 0 &&
+           raw.wave_block_align == raw.wave_channels * (raw.wave_bits / 8) &&
+           !audio_blocks_whole(raw, *stored.counts, index);
 }
 
 // Opens stream `index` for reading from its chunks; false (none open) if the file cannot be read.
