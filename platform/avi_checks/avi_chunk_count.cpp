@@ -88,7 +88,8 @@ void count_chunks(const file_bytes& f, byte_range r, int depth, avi_chunk_counts
                 count_chunks(f, {at + 12, std::min(end, r.end)}, depth + 1, out, list);
         } else if (end <= r.end) {
             count_one(id, uint32_t(size), out);
-            if (list.places && stream_of(id) == list.stream && list.places->size() < max_listed_chunks)
+            if (list.places && stream_of(id) == list.stream &&
+                list.places->size() < max_listed_chunks)
                 list.places->push_back({at + 8, uint32_t(size)});
         }
         at = end + (size & 1);
@@ -194,7 +195,8 @@ bool count_odml_indexes(const file_bytes& f, byte_range hdrl, avi_chunk_counts* 
     return true;
 }
 
-bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out, const chunk_list& list = {})
+bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out,
+                const chunk_list& list = {})
 {
     std::vector<byte_range> movies;
     byte_range headers{0, 0};
