@@ -18,7 +18,8 @@ struct cached_frames_stats {
     int64_t budget;        // bytes the cache may hold
     int64_t bytes;         // bytes it holds
     int64_t pictures;      // pictures it holds
-    int64_t conversions;   // pictures converted, ever
+    int64_t stored;        // decoded pictures kept, ever
+    int64_t conversions;   // pictures converted to DIBs, ever
     int64_t decodes;       // frames the caller's requests decoded
     int64_t prefetches;    // fills the worker ran
     int64_t waits;         // requests that waited for the worker
