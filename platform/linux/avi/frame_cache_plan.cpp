@@ -1,4 +1,4 @@
-#include "platform/linux/avi/frame_cache_budget.h"
+#include "platform/linux/avi/frame_cache_plan.h"
 
 #include <algorithm>
 #include <cmath>
@@ -55,4 +55,25 @@ int64_t budget_for_pictures(int64_t pictures, int64_t picture_bytes)
 {
     return std::max(frame_cache_least_budget,
                     std::max<int64_t>(pictures, 0) * std::max<int64_t>(picture_bytes, 0));
+}
+
+int64_t frames_worth_filling(int64_t decoded, double decode_ms, double step_ms,
+                             double convert_ms)
+{
+    const double passed = double(decoded) * decode_ms;
+    const double spare = std::max(step_ms - convert_ms, step_ms / 4);
+    return spare > 0 ? int64_t(passed / spare) + 1 : 1;
+}
+
+fill_range fill_behind_range(int64_t index, int64_t cached_behind, int64_t keep, int64_t first,
+                             int64_t worth)
+{
+    const int64_t to = index - cached_behind - 1;  // the frame before the cached run
+    if (to < 0 || cached_behind >= keep || first > to)
+        return {};
+    const int64_t reachable = to - first + 1;
+    const int64_t batch = std::min(keep - cached_behind, reachable);
+    if (batch < std::min({worth, reachable, keep / 2}))
+        return {};
+    return {to - batch + 1, to};
 }

@@ -1,6 +1,7 @@
-// How much the frame cache keeps, from what stepping needs rather than from the machine's memory:
-// enough frames behind the user to outlast one refill from the group's keyframe at the user's
-// pace, the frames read ahead of playback, and no more. Pure rules, in pictures.
+// The frame cache's planning rules, pure: how much it keeps, from what stepping needs rather
+// than from the machine's memory (enough frames behind the user to outlast one refill from the
+// group's keyframe at the user's pace, the frames read ahead of playback, and no more), and
+// which frames a fill behind the user decodes.
 #pragma once
 
 #include <cstdint>
@@ -37,3 +38,23 @@ int64_t frames_to_read_ahead(double decode_ms, double slice_ms);
 constexpr int64_t frame_cache_least_budget = int64_t(8) << 20;
 // A budget of `pictures` pictures of `picture_bytes` each, at least frame_cache_least_budget.
 int64_t budget_for_pictures(int64_t pictures, int64_t picture_bytes);
+
+// Frames a fill behind the user must bring to be worth decoding `decoded` frames from the
+// keyframe: the user steps over them (`step_ms` apart, each step's own conversion of
+// `convert_ms` aside) more slowly than the next fill decodes from its keyframe.
+int64_t frames_worth_filling(int64_t decoded, double decode_ms, double step_ms,
+                             double convert_ms);
+
+// A run of frames to fill; none when `to` < `from`.
+struct fill_range {
+    int64_t from = 0;
+    int64_t to = -1;
+};
+
+// Stepping back at `index` with `cached_behind` frames cached right before it, of `keep` kept
+// behind: the fill that brings the frames before the cached run, decoding from `first` (the
+// first frame its keyframe reaches) up to the frame before the run. As many as there is room
+// for, once there is room for a batch worth its decoding (`worth`) or, where none would be, for
+// half the frames kept behind; until then none, and the next steps back make room.
+fill_range fill_behind_range(int64_t index, int64_t cached_behind, int64_t keep, int64_t first,
+                             int64_t worth);
