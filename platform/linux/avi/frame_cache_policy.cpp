@@ -5,6 +5,7 @@
 #include "platform/linux/avi/ffmpeg_input.h"
 #include "platform/linux/avi/frame_cache_plan.h"
 #include "platform/linux/avi/frame_cache_state.h"
+#include "platform/linux/avi/stop_thread.h"
 
 using namespace frame_cache_internal;
 
@@ -254,13 +255,7 @@ void cached_frames_close(cached_frames* f)
 {
     if (!f)
         return;
-    {
-        guard held(f->lock);
-        f->stop = true;
-        f->changed.notify_all();
-    }
-    if (f->worker.joinable())
-        f->worker.join();
+    stop_thread(f->lock, f->changed, f->stop, f->worker);
     picture_converter_stop(f->ahead);
     header_walk_stop(f->headers);
     close_reader(&f->own);

@@ -17,6 +17,7 @@
 #include "platform/linux/avi/picture_converter.h"
 #include "platform/linux/avi/shown_pictures.h"
 #include "platform/linux/avi/video_frames.h"
+#include "platform/slice_format.h"
 
 namespace frame_cache_internal {
 
@@ -30,7 +31,7 @@ constexpr int decoder_threads = video_frames_threads_by_size;
 // slice lasts (a keyframe, a burst of detail) is then absorbed by the frames before it, and the
 // caller's thread is free for drawing meanwhile.
 constexpr int64_t read_ahead_frames = 8;
-constexpr double slice_ms = 1067 * 1000.0 / 32000;
+constexpr double slice_ms = slice_samples * 1000.0 / slice_rate;
 // The shortest pause between a user's steps back that stepping is made for: a dialog answered.
 constexpr double user_step_ms = 100;
 // A fill that decoded fewer frames than this says too little of the decoding's speed.

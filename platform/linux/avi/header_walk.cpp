@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/linux/avi/frame_to_dib.h"
+#include "platform/linux/avi/stop_thread.h"
 
 namespace {
 
@@ -105,12 +106,7 @@ void header_walk_stop(header_walk* w)
 {
     if (!w)
         return;
-    {
-        guard held(w->lock);
-        w->stop = true;
-        w->changed.notify_all();
-    }
-    w->thread.join();
+    stop_thread(w->lock, w->changed, w->stop, w->thread);
     dib_converter_free(&w->given);
     delete w;
 }
