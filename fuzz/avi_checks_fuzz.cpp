@@ -39,20 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     avi_raw_headers raw;
     read_avi_headers(path, &raw);
 
-    avi_chunk_counts indexed;
-    avi_chunk_counts walked;
-    count_avi_chunks(path, &indexed);
-    count_avi_chunks(path, &walked, true);
-    check_counts(indexed, size);
-    check_counts(walked, size);
-
-    // As both backends count: video streams claim their header's length.
+    // As both backends count: video streams claim their header's length; an index that does
+    // not hold them up is checked by walking. A file counted in its index is walked as well.
     std::vector<int64_t> claimed(raw.streams.size());
     for (size_t i = 0; i < raw.streams.size(); i++)
         claimed[i] = raw.streams[i].type == stream_type_video ? raw.streams[i].length : 0;
     avi_chunk_counts counts;
     const bool counted = count_stored_chunks(path, claimed, &counts);
     check_counts(counts, size);
+    if (counts.from_index) {
+        avi_chunk_counts walked;
+        count_avi_chunks(path, &walked, true);
+        check_counts(walked, size);
+    }
     for (size_t i = 0; i < raw.streams.size(); i++) {
         const avi_raw_stream& stream = raw.streams[i];
         const uint32_t index = uint32_t(i);
