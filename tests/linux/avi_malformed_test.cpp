@@ -11,7 +11,7 @@
 
 #include "platform/avi_checks/avi_chunk_count.h"
 #include "platform/linux/avi/ffmpeg_input.h"
-#include "platform/linux/avi/frame_decoder.h"
+#include "platform/linux/avi/video_frames.h"
 #include "tests/linux/avi_test_clips.h"
 
 namespace {

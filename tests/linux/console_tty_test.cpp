@@ -23,7 +23,7 @@
 #include <thread>
 
 #include "platform/console.h"
-#include "platform/window_keys.h"
+#include "platform/common/window_keys.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/dialog_place.h"
+#include "platform/common/dialog_place.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wave_image.h"
+#include "platform/common/wave_image.h"
 
 namespace {
 

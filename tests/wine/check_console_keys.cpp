@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "platform/console.h"
-#include "platform/win32/console_keys.h"
+#include "platform/win32/console/key_decode.h"
 #include "tests/wine/check.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include "platform/avi_checks/avi_headers.h"
 #include "platform/avi_checks/avi_stream_checks.h"
 #include "platform/avi_file.h"
-#include "platform/linux/avi/audio_reader.h"
+#include "platform/linux/avi/stored_sound.h"
 #include "platform/linux/avi/avi_frame_cache.h"
 #include "platform/linux/avi/ffmpeg_input.h"
-#include "platform/linux/avi/sound_reader.h"
+#include "platform/linux/avi/converted_sound.h"
 
 namespace {
 
@@ -53,10 +53,10 @@ struct avi_stream {
     uint32_t index;
     int refs = 1;
     bool has_reader = false;
-    audio_reader reader;
+    stored_sound reader;
     bool sound_tried = false;  // a sound reader was asked for; has_sound tells if there is one
     bool has_sound = false;
-    sound_reader sound;
+    converted_sound sound;
 };
 
 struct avi_frame_decoder {
@@ -199,7 +199,7 @@ void unref_file(avi_file* file)
     delete file;
 }
 
-// A demuxer for an audio reader: the probing one if nobody has taken it yet, else a fresh one.
+// A demuxer for a stored-sound reader: the probing one if nobody has taken it yet, else a fresh one.
 // Video decoders always get a fresh one: the demuxer hands a stored colour table to the first
 // packet it reads, which probing has already read.
 AVFormatContext* take_input(avi_file* file)
@@ -351,11 +351,11 @@ int avi_stream_read(avi_stream* stream, int32_t first, int32_t count, void* buff
 
     if (!stream->has_reader) {
         AVFormatContext* input = take_input(file);
-        if (!input || !audio_reader_open(&stream->reader, input, e.av_index, e.sample_bytes))
+        if (!input || !stored_sound_open(&stream->reader, input, e.av_index, e.sample_bytes))
             return avi_error_read;
         stream->has_reader = true;
     }
-    const int64_t got = audio_reader_read(&stream->reader, first, fit, static_cast<uint8_t*>(buffer));
+    const int64_t got = stored_sound_read(&stream->reader, first, fit, static_cast<uint8_t*>(buffer));
     if (got < 0)
         return avi_error_read;
     if (bytes_read)
@@ -378,7 +378,7 @@ int avi_sound_open(avi_stream* stream)
     if (!stream->sound_tried) {
         stream->sound_tried = true;
         AVFormatContext* input = open_avi_input(file->path.c_str(), false);
-        stream->has_sound = sound_reader_open(&stream->sound, input, e.av_index, e.sound);
+        stream->has_sound = converted_sound_open(&stream->sound, input, e.av_index, e.sound);
     }
     return stream->has_sound ? avi_ok : avi_error_no_decoder;
 }
@@ -404,7 +404,7 @@ int avi_sound_read(avi_stream* stream, int32_t first, int32_t count, void* buffe
     const int opened = avi_sound_open(stream);
     if (opened != avi_ok)
         return opened;
-    const int64_t got = sound_reader_read(&stream->sound, first, count, static_cast<uint8_t*>(buffer));
+    const int64_t got = converted_sound_read(&stream->sound, first, count, static_cast<uint8_t*>(buffer));
     if (samples_read)
         *samples_read = int32_t(got);
     return avi_ok;
@@ -425,9 +425,9 @@ void avi_stream_release(avi_stream* stream)
     if (!stream || --stream->refs > 0)
         return;
     if (stream->has_reader)
-        audio_reader_close(&stream->reader);
+        stored_sound_close(&stream->reader);
     if (stream->has_sound)
-        sound_reader_close(&stream->sound);
+        converted_sound_close(&stream->sound);
     avi_file* file = stream->file;
     file->streams[stream->index].live = nullptr;
     delete stream;

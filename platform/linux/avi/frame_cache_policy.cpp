@@ -13,7 +13,7 @@
 
 #include "platform/linux/avi/ffmpeg_input.h"
 #include "platform/linux/avi/frame_cache_store.h"
-#include "platform/linux/avi/frame_decoder.h"
+#include "platform/linux/avi/video_frames.h"
 #include "platform/linux/avi/frame_to_dib.h"
 #include "platform/linux/avi/header_walk.h"
 #include "platform/linux/avi/picture_converter.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "platform/dib.h"
-#include "platform/linux/avi/frame_decoder.h"
+#include "platform/linux/avi/video_frames.h"
 
 struct header_walk;
 

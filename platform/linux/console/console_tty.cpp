@@ -18,7 +18,7 @@
 #include <cstring>
 
 #include "platform/linux/console/key_decode.h"
-#include "platform/window_keys.h"
+#include "platform/common/window_keys.h"
 
 namespace {
 

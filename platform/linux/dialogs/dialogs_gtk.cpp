@@ -4,7 +4,7 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
-#include "platform/dialog_place.h"
+#include "platform/common/dialog_place.h"
 #include "platform/linux/dialogs/quiet_gtk.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <SDL.h>
 #include <dlfcn.h>
 
-#include "platform/wave_image.h"
+#include "platform/common/wave_image.h"
 #include "platform/sound.h"
 
 namespace {

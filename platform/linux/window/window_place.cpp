@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/dialog_place.h"
+#include "platform/common/dialog_place.h"
 
 void opening_position(int width, int height, int* x, int* y)
 {

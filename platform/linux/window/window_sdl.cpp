@@ -22,7 +22,7 @@
 #include "platform/linux/window/sdl_keys.h"
 #include "platform/linux/window/window_place.h"
 #include "platform/linux/window/x11_wakeup_errors.h"
-#include "platform/window_keys.h"
+#include "platform/common/window_keys.h"
 
 namespace {
 

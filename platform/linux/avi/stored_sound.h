@@ -11,7 +11,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-struct audio_reader {
+struct stored_sound {
     AVFormatContext* input = nullptr;  // owned: this reader's own demuxer
     int stream = -1;
     uint32_t sample_bytes = 0;
@@ -32,8 +32,8 @@ struct audio_reader {
 };
 
 // Takes ownership of `input` (also on failure); samples are `sample_bytes` bytes each.
-bool audio_reader_open(audio_reader* r, AVFormatContext* input, int stream, uint32_t sample_bytes);
+bool stored_sound_open(stored_sound* r, AVFormatContext* input, int stream, uint32_t sample_bytes);
 // Copies samples first.. into `buffer`, at most `max_samples`; returns the number copied
 // (fewer at the end of the stream), or -1 on failure.
-int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, uint8_t* buffer);
-void audio_reader_close(audio_reader* r);
+int64_t stored_sound_read(stored_sound* r, int64_t first, int64_t max_samples, uint8_t* buffer);
+void stored_sound_close(stored_sound* r);

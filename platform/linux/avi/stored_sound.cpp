@@ -1,4 +1,4 @@
-#include "platform/linux/avi/audio_reader.h"
+#include "platform/linux/avi/stored_sound.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,20 +13,20 @@ constexpr size_t window_bytes = size_t(1) << 20;
 constexpr int64_t min_window_samples = 4096;
 constexpr size_t max_window_bytes = size_t(16) << 20;
 
-void drop_packet(audio_reader* r)
+void drop_packet(stored_sound* r)
 {
     av_packet_unref(r->packet);
     r->has_packet = false;
     r->offset = 0;
 }
 
-int64_t samples_left(const audio_reader* r)
+int64_t samples_left(const stored_sound* r)
 {
     return r->has_packet ? (r->packet->size - r->offset) / r->sample_bytes : 0;
 }
 
 // Reads the next packet of the stream; false at the end.
-bool next_packet(audio_reader* r)
+bool next_packet(stored_sound* r)
 {
     drop_packet(r);
     while (av_read_frame(r->input, r->packet) >= 0) {
@@ -42,7 +42,7 @@ bool next_packet(audio_reader* r)
 
 // Places the reader on sample `first`: seeks to the chunk at or before it, then skips the bytes
 // before it. False if the stream has no data for it.
-bool seek_to(audio_reader* r, int64_t first)
+bool seek_to(stored_sound* r, int64_t first)
 {
     drop_packet(r);
     r->positioned = false;
@@ -72,7 +72,7 @@ bool seek_to(audio_reader* r, int64_t first)
 
 // Reads larger than half the window go straight into the caller's buffer; the window starts
 // afresh after them.
-int64_t read_past_window(audio_reader* r, int64_t first, int64_t max_samples, uint8_t* buffer)
+int64_t read_past_window(stored_sound* r, int64_t first, int64_t max_samples, uint8_t* buffer)
 {
     // Continue in place when the read starts where the last ended or later in the same packet.
     const bool in_place = r->positioned && first >= r->next_sample &&
@@ -102,15 +102,15 @@ int64_t read_past_window(audio_reader* r, int64_t first, int64_t max_samples, ui
 
 }  // namespace
 
-bool audio_reader_open(audio_reader* r, AVFormatContext* input, int stream, uint32_t sample_bytes)
+bool stored_sound_open(stored_sound* r, AVFormatContext* input, int stream, uint32_t sample_bytes)
 {
-    *r = audio_reader{};
+    *r = stored_sound{};
     r->input = input;
     r->stream = stream;
     r->sample_bytes = sample_bytes;
     r->packet = av_packet_alloc();
     if (!r->packet || sample_bytes == 0) {
-        audio_reader_close(r);
+        stored_sound_close(r);
         return false;
     }
     // A damaged header's huge blocks do not make the window huge: reads then go past it.
@@ -121,7 +121,7 @@ bool audio_reader_open(audio_reader* r, AVFormatContext* input, int stream, uint
     return true;
 }
 
-int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, uint8_t* buffer)
+int64_t stored_sound_read(stored_sound* r, int64_t first, int64_t max_samples, uint8_t* buffer)
 {
     if (first < 0 || max_samples <= 0)
         return 0;
@@ -177,9 +177,9 @@ int64_t audio_reader_read(audio_reader* r, int64_t first, int64_t max_samples, u
     return copied;
 }
 
-void audio_reader_close(audio_reader* r)
+void stored_sound_close(stored_sound* r)
 {
     av_packet_free(&r->packet);
     avformat_close_input(&r->input);
-    *r = audio_reader{};
+    *r = stored_sound{};
 }

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdlib>
 
-#include "platform/win32/window_messages.h"
+#include "platform/win32/window/window_messages.h"
 
 #ifndef _WIN64
 static_assert(sizeof(WNDCLASSEXA) == 48);

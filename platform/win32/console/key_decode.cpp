@@ -1,4 +1,4 @@
-#include "platform/win32/console_keys.h"
+#include "platform/win32/console/key_decode.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "platform/wave_image.h"
+#include "platform/common/wave_image.h"
 
 bool sound_play_wave(const void* wave, size_t size)
 {

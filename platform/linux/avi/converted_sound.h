@@ -8,7 +8,7 @@
 
 #include "platform/linux/avi/sound_decoder.h"
 
-struct sound_reader {
+struct converted_sound {
     sound_decoder decoder;
     std::vector<int16_t> window;  // samples window_first.., as converted
     int64_t window_first = 0;
@@ -20,9 +20,9 @@ struct sound_reader {
 
 // Opens a reader of stream `stream` of `input` (taking ownership of it, also on failure);
 // false if the stream's sound has no decoder.
-bool sound_reader_open(sound_reader* r, AVFormatContext* input, int stream,
+bool converted_sound_open(converted_sound* r, AVFormatContext* input, int stream,
                        const AVCodecParameters* par);
 // Copies converted samples first.. into `out` (in the machine's byte order), at most `count`;
 // returns how many (fewer only at the end of the sound).
-int64_t sound_reader_read(sound_reader* r, int64_t first, int64_t count, uint8_t* out);
-void sound_reader_close(sound_reader* r);
+int64_t converted_sound_read(converted_sound* r, int64_t first, int64_t count, uint8_t* out);
+void converted_sound_close(converted_sound* r);

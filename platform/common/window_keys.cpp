@@ -1,4 +1,4 @@
-#include "platform/window_keys.h"
+#include "platform/common/window_keys.h"
 
 #include <deque>
 #include <mutex>

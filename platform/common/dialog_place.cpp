@@ -1,4 +1,4 @@
-#include "platform/dialog_place.h"
+#include "platform/common/dialog_place.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "platform/win32/window_messages.h"
+#include "platform/win32/window/window_messages.h"
 
-#include "platform/dialog_place.h"
-#include "platform/win32/console_keys.h"
-#include "platform/window_keys.h"
+#include "platform/common/dialog_place.h"
+#include "platform/win32/console/key_decode.h"
+#include "platform/common/window_keys.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "platform/avi_checks/avi_chunk_count.h"
 #include "platform/avi_checks/avi_headers.h"
 #include "platform/avi_checks/avi_stream_checks.h"
-#include "platform/win32/sound_read.h"
+#include "platform/win32/avi/sound_acm.h"
 
 #ifndef _WIN64
 static_assert(sizeof(AVIFILEINFOA) == 108 && sizeof(AVISTREAMINFOA) == 140);

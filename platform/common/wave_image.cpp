@@ -1,4 +1,4 @@
-#include "platform/wave_image.h"
+#include "platform/common/wave_image.h"
 
 #include <cstring>
 

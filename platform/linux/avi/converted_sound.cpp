@@ -1,4 +1,4 @@
-#include "platform/linux/avi/sound_reader.h"
+#include "platform/linux/avi/converted_sound.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +12,7 @@ constexpr int64_t largest_read = window_samples / 4;
 constexpr int64_t reach_ahead = 32000;
 
 // Drops the window's oldest samples to make room for `more`, keeping everything from `keep` on.
-void make_room(sound_reader* r, int64_t more, int64_t keep)
+void make_room(converted_sound* r, int64_t more, int64_t keep)
 {
     if (r->window_count + more <= window_samples)
         return;
@@ -25,7 +25,7 @@ void make_room(sound_reader* r, int64_t more, int64_t keep)
 }
 
 // Converts on until the window ends at `end` or the sound does; the window keeps `keep` on.
-void fill_to(sound_reader* r, int64_t end, int64_t keep)
+void fill_to(converted_sound* r, int64_t end, int64_t keep)
 {
     while (!r->at_end && r->window_first + r->window_count < end) {
         make_room(r, window_samples / 8, keep);
@@ -44,7 +44,7 @@ void fill_to(sound_reader* r, int64_t end, int64_t keep)
 
 // Starts converting afresh so that the window begins at `start`; the decoder's lead-in before
 // it is converted and dropped.
-void restart_at(sound_reader* r, int64_t start)
+void restart_at(converted_sound* r, int64_t start)
 {
     r->window_first = sound_decoder_start(&r->decoder, start);
     r->window_count = 0;
@@ -58,7 +58,7 @@ void restart_at(sound_reader* r, int64_t start)
     r->window_count -= lead_in;
 }
 
-int64_t read_piece(sound_reader* r, int64_t first, int64_t count)
+int64_t read_piece(converted_sound* r, int64_t first, int64_t count)
 {
     const int64_t end = r->window_first + r->window_count;
     if (r->sound_end >= 0 && first >= r->sound_end)
@@ -75,17 +75,17 @@ int64_t read_piece(sound_reader* r, int64_t first, int64_t count)
 
 }  // namespace
 
-bool sound_reader_open(sound_reader* r, AVFormatContext* input, int stream,
+bool converted_sound_open(converted_sound* r, AVFormatContext* input, int stream,
                        const AVCodecParameters* par)
 {
-    *r = sound_reader{};
+    *r = converted_sound{};
     if (!sound_decoder_open(&r->decoder, input, stream, par))
         return false;
     r->window.resize(size_t(window_samples));
     return true;
 }
 
-int64_t sound_reader_read(sound_reader* r, int64_t first, int64_t count, uint8_t* out)
+int64_t converted_sound_read(converted_sound* r, int64_t first, int64_t count, uint8_t* out)
 {
     int64_t done = 0;
     while (done < count && first >= 0) {
@@ -101,8 +101,8 @@ int64_t sound_reader_read(sound_reader* r, int64_t first, int64_t count, uint8_t
     return done;
 }
 
-void sound_reader_close(sound_reader* r)
+void converted_sound_close(converted_sound* r)
 {
     sound_decoder_close(&r->decoder);
-    *r = sound_reader{};
+    *r = converted_sound{};
 }

@@ -11,8 +11,8 @@
 #include <io.h>
 #include <vector>
 
-#include "platform/win32/console_keys.h"
-#include "platform/window_keys.h"
+#include "platform/win32/console/key_decode.h"
+#include "platform/common/window_keys.h"
 
 static_assert(key_right_alt == RIGHT_ALT_PRESSED && key_left_alt == LEFT_ALT_PRESSED &&
               key_right_ctrl == RIGHT_CTRL_PRESSED && key_left_ctrl == LEFT_CTRL_PRESSED &&

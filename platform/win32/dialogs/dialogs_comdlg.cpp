@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "platform/dialog_place.h"
+#include "platform/common/dialog_place.h"
 
 namespace {
 // OPENFILENAME_SIZE_VERSION_400A as a constant: the record up to lpTemplateName, without the

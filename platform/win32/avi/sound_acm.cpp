@@ -3,7 +3,7 @@
 // in one step or through PCM of the stream's own rate. Conversion runs in order from the start
 // of the stream, so a sample is the same however it is reached; the samples converted last stay
 // in a window for steps back, and reads before it convert again from the start.
-#include "platform/win32/sound_read.h"
+#include "platform/win32/avi/sound_acm.h"
 
 #include <windows.h>
 #include <mmreg.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/avi/frame_decoder.h"
+#include "platform/linux/avi/video_frames.h"
 
 #include <algorithm>
 #include <thread>
