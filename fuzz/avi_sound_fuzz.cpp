@@ -1,6 +1,6 @@
 // libFuzzer target over the sound path alone: every audio stream of the input is read as
-// playback reads its slices, stored (audio_reader) and decoded and converted (sound_decoder,
-// sound_reader), forward, back, at a place the input picks, and beyond the end. No video is
+// playback reads its slices, stored (stored_sound) and decoded and converted (sound_decoder,
+// converted_sound), forward, back, at a place the input picks, and beyond the end. No video is
 // decoded, so a run gets through many more inputs than the whole-service target.
 #include <cstdint>
 
