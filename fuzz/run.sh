@@ -15,12 +15,16 @@
 #                                      corpus, each with its share of the runs
 #   fuzz/run.sh --replay FILE...       runs each target once on each file (a finding, a clip)
 # Logs: <build>/fuzz-logs/TARGET/fuzz-N.log with --jobs, else the console.
-# Environment: BUILD_DIR (default build-fuzz/).
+# Environment: BUILD_DIR (default build-fuzz/); FUZZ_TIMEOUT and FUZZ_SLOW (default 20 and 10 s),
+# the wall-clock limits of one input, for a machine so shared that an input waits for a core
+# most of its time (then replay what they report on a quiet one).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${BUILD_DIR:-$root/build-fuzz}")
 export BUILD_DIR=$build
 
+timeout=${FUZZ_TIMEOUT:-20}
+slow=${FUZZ_SLOW:-10}
 all_targets=(avi_service_fuzz avi_sound_fuzz avi_checks_fuzz wave_image_fuzz)
 targets=()
 seconds=
@@ -81,9 +85,9 @@ for target in "${targets[@]}"; do
     findings=$build/findings/$target
     logs=$build/fuzz-logs/$target
     mkdir -p "$corpus" "$findings" "$logs"
-    # Seeds stay small, and so do the inputs; a single input gets 20 s and 2 GB.
-    options=(-max_len=65536 -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$findings/"
-             -print_final_stats=1)
+    # Seeds stay small, and so do the inputs; a single input gets FUZZ_TIMEOUT and 2 GB.
+    options=(-max_len=65536 -timeout="$timeout" -report_slow_units="$slow" -rss_limit_mb=2048
+             -artifact_prefix="$findings/" -print_final_stats=1)
     [ -n "$seconds" ] && options+=(-max_total_time="$(seconds_for "$target")")
     target_runs=$runs
     if [ "$jobs" -gt 1 ]; then
@@ -106,7 +110,7 @@ for target in "${targets[@]}"; do
         "$fuzzer" "${options[@]}" "$corpus" "$(seeds_for "$target")" "$root/fuzz/regressions") ||
         target_status=$?
     if [ $target_status = 0 ] && [ -n "$runs" ]; then
-        "$fuzzer" -runs=0 -rss_limit_mb=2048 -timeout=20 -artifact_prefix="$findings/" "$corpus" ||
+        "$fuzzer" -runs=0 -rss_limit_mb=2048 -timeout="$timeout" -artifact_prefix="$findings/" "$corpus" ||
             target_status=$?
     fi
     for log in "$logs"/fuzz-*.log; do
