@@ -18,6 +18,11 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
 fi
 
 "$root/tools/build-windows.sh"
+# The zip holds both programs, the text on running them, the licence and the changelog.
+zip_files=$(cmake -E tar tf "$root"/build-windows/avistep-*-windows.zip | grep -v '/$' |
+    sed 's|^[^/]*/||' | sort | tr '\n' ' ')
+[ "$zip_files" = "LICENSE.txt NEWS.txt README.txt win32/avistep.exe win64/avistep.exe " ] ||
+    { echo "test-windows: unexpected files in the zip: $zip_files" >&2; exit 1; }
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j 2 --target avistep make_test_avi
 /usr/bin/python3 "$root/tests/wine/smoke.py" --build "$root/build-win64" \

@@ -107,33 +107,6 @@ TEST_F(AviAudio, StepsBackOverManySlicesStayExact)
     EXPECT_EQ(read_and_check(audio, 4000, slice_samples), slice_samples);
 }
 
-TEST_F(AviAudio, ReadIsBoundedByTheBufferAndArguments)
-{
-    test_avi_options o;
-    o.frames = 3;
-    open_clip c(clip("a.avi", o));
-    avi_stream* audio = c.find(stream_type_audio);
-    ASSERT_NE(audio, nullptr);
-    int16_t buffer[16] = {};
-    int32_t bytes = -1, samples = -1;
-    // Room for 5 whole samples in 11 bytes.
-    EXPECT_EQ(avi_stream_read(audio, 10, 100, buffer, 11, &bytes, &samples), 0);
-    EXPECT_EQ(samples, 5);
-    EXPECT_EQ(bytes, 10);
-    EXPECT_EQ(buffer[4], test_sample(14));
-    EXPECT_EQ(buffer[5], 0);
-    // No buffer: the size the read would need.
-    EXPECT_EQ(avi_stream_read(audio, 3 * 1067 - 4, 100, nullptr, 0, &bytes, &samples), 0);
-    EXPECT_EQ(samples, 4);
-    EXPECT_EQ(bytes, 8);
-    EXPECT_NE(avi_stream_read(audio, -1, 4, buffer, sizeof buffer, &bytes, &samples), 0);
-    EXPECT_EQ(samples, 0);
-    // Video streams hold no samples.
-    EXPECT_NE(avi_stream_read(c.find(stream_type_video), 0, 4, buffer, sizeof buffer, &bytes,
-                              &samples),
-              0);
-}
-
 TEST_F(AviAudio, InterleavedVideoAndBothAudioStreams)
 {
     test_avi_options o;

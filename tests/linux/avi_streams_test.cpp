@@ -8,97 +8,6 @@ namespace {
 
 using AviStreams = avi_scratch;
 
-TEST_F(AviStreams, DescriptionsKeepTheStoredUnreducedValues)
-{
-    test_avi_options o;
-    o.width = 40;
-    o.height = 30;
-    o.frames = 9;
-    o.video_scale = 1000;
-    o.video_rate = 30000;
-    open_clip c(clip("a.avi", o));
-    ASSERT_NE(c.file, nullptr);
-    ASSERT_EQ(c.count, 2u);
-    EXPECT_EQ(c.info[0].type, stream_type_video);
-    EXPECT_EQ(c.info[0].scale, 1000u);  // not libavformat's 1/30
-    EXPECT_EQ(c.info[0].rate, 30000u);
-    EXPECT_EQ(c.info[0].length, 9u);
-    EXPECT_EQ(c.info[0].frame.left, 0);
-    EXPECT_EQ(c.info[0].frame.top, 0);
-    EXPECT_EQ(c.info[0].frame.right, 40);
-    EXPECT_EQ(c.info[0].frame.bottom, 30);
-    EXPECT_EQ(c.info[1].type, stream_type_audio);
-    EXPECT_EQ(c.info[1].scale, 2u);
-    EXPECT_EQ(c.info[1].rate, 64000u);
-    EXPECT_EQ(c.info[1].length, 9u * 1067u);
-
-    o.video_scale = 1001;
-    o.frames = 3;
-    open_clip ntsc(clip("b.avi", o));
-    ASSERT_EQ(ntsc.count, 2u);
-    EXPECT_EQ(ntsc.info[0].scale, 1001u);
-    EXPECT_EQ(ntsc.info[0].rate, 30000u);
-    EXPECT_EQ(ntsc.info[0].length, 3u);
-}
-
-TEST_F(AviStreams, StreamsInFileOrder)
-{
-    test_avi_options o;
-    o.audio_first = true;
-    o.frames = 5;
-    open_clip two(clip("a.avi", o));
-    ASSERT_EQ(two.count, 2u);
-    EXPECT_EQ(two.info[0].type, stream_type_audio);
-    EXPECT_EQ(two.info[0].length, 5u * 1067u);
-    EXPECT_EQ(two.info[1].type, stream_type_video);
-    EXPECT_EQ(two.info[1].length, 5u);
-
-    o.third_stream = true;
-    o.audio_samples = 4000;
-    open_clip three(clip("b.avi", o));
-    ASSERT_EQ(three.count, 3u);
-    EXPECT_EQ(three.info[0].type, stream_type_audio);
-    EXPECT_EQ(three.info[1].type, stream_type_video);
-    EXPECT_EQ(three.info[2].type, stream_type_audio);
-    EXPECT_EQ(three.info[2].length, 4000u);
-    EXPECT_EQ(avi_file_get_stream(three.file, 3), nullptr);
-
-    test_avi_options single;
-    single.video = false;
-    open_clip audio_only(clip("c.avi", single));
-    ASSERT_EQ(audio_only.count, 1u);
-    EXPECT_EQ(audio_only.info[0].type, stream_type_audio);
-    EXPECT_EQ(avi_frame_open(audio_only.streams[0]), nullptr);
-}
-
-TEST_F(AviStreams, EmptyFrameRectangleTakesThePictureSize)
-{
-    test_avi_options o;
-    o.width = 52;
-    o.height = 27;
-    o.frames = 2;
-    o.empty_rcframe = true;
-    o.top_down = true;  // the stored height is negative
-    open_clip c(clip("a.avi", o));
-    ASSERT_EQ(c.count, 2u);
-    EXPECT_EQ(c.info[0].frame.left, 0);
-    EXPECT_EQ(c.info[0].frame.top, 0);
-    EXPECT_EQ(c.info[0].frame.right, 52);
-    EXPECT_EQ(c.info[0].frame.bottom, 27);
-    // Audio rectangles stay as stored.
-    EXPECT_EQ(c.info[1].frame.right, 0);
-
-    o.empty_rcframe = false;
-    o.has_rcframe = true;
-    const int16_t rect[4] = {2, 4, 50, 20};
-    std::memcpy(o.rcframe, rect, sizeof rect);
-    open_clip explicit_rect(clip("b.avi", o));
-    EXPECT_EQ(explicit_rect.info[0].frame.left, 2);
-    EXPECT_EQ(explicit_rect.info[0].frame.top, 4);
-    EXPECT_EQ(explicit_rect.info[0].frame.right, 50);
-    EXPECT_EQ(explicit_rect.info[0].frame.bottom, 20);
-}
-
 TEST_F(AviStreams, OpenFailuresAreReportedNotFatal)
 {
     avi_file* f = reinterpret_cast<avi_file*>(&f);
@@ -180,26 +89,6 @@ TEST_F(AviStreams, VideoWithoutADecoderIsDescribedButNotDecoded)
     EXPECT_EQ(avi_stream_read(c.streams[1], 5, 4, s, sizeof s, nullptr, &samples), 0);
     EXPECT_EQ(samples, 4);
     EXPECT_EQ(s[3], test_sample(8));
-}
-
-TEST_F(AviStreams, NullHandlesAreIgnored)
-{
-    avi_file_info fi{};
-    avi_stream_info si{};
-    EXPECT_NE(avi_file_get_info(nullptr, &fi), 0);
-    EXPECT_EQ(avi_file_get_stream(nullptr, 0), nullptr);
-    avi_stream_add_ref(nullptr);
-    EXPECT_NE(avi_stream_get_info(nullptr, &si), 0);
-    EXPECT_EQ(avi_frame_open(nullptr), nullptr);
-    EXPECT_EQ(avi_frame_get(nullptr, 0), nullptr);
-    int32_t bytes = -1, samples = -1;
-    char buffer[8];
-    EXPECT_NE(avi_stream_read(nullptr, 0, 4, buffer, sizeof buffer, &bytes, &samples), 0);
-    EXPECT_EQ(bytes, 0);
-    EXPECT_EQ(samples, 0);
-    avi_frame_close(nullptr);
-    avi_stream_release(nullptr);
-    avi_file_release(nullptr);
 }
 
 // Every release order below must leave nothing behind (run under valgrind or ASan) and must keep

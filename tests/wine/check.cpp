@@ -33,7 +33,7 @@ int main(int argc, char** argv)
     GetTempPathA(sizeof temp, temp);
     check_console_keys();
     check_sound();
-    check_avi_file(temp);
+    check_avi_contract(temp);
     char here[MAX_PATH] = {};
     GetCurrentDirectoryA(sizeof here, here);
     check_sound_read(std::string(here) + "\\");

@@ -10,7 +10,8 @@ bool check_that(bool ok, const char* what, const char* file, int line);
 // Each group of checks; called by main in order.
 void check_console_keys();
 void check_sound();
-void check_avi_file(const std::string& folder);
+// The AVI service's contract cases, writing their clips in `folder`.
+void check_avi_contract(const std::string& folder);
 // Reads the tone clips the smoke test left in `folder`.
 void check_sound_read(const std::string& folder);
 void check_window();

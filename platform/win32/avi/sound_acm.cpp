@@ -1,8 +1,7 @@
-// The AVI file service's sound reads on Windows. Audio stored as the slices hold it (16-bit mono
-// PCM at 32000 Hz) is read as stored; any other is converted with the Audio Compression Manager,
-// in one step or through PCM of the stream's own rate. Conversion runs in order from the start
-// of the stream, so a sample is the same however it is reached; the samples converted last stay
-// in a window for steps back, and reads before it convert again from the start.
+// One audio stream's sound converted with the Audio Compression Manager to the slices' format, in
+// one step or through PCM of the stream's own rate. Conversion runs in order from the start of the
+// stream, so a sample is the same however it is reached; the samples converted last stay in a
+// window for steps back, and reads before it convert again from the start.
 #include "platform/win32/avi/sound_acm.h"
 
 #include <windows.h>
@@ -12,11 +11,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <vector>
 
-#include "platform/avi_file.h"
+#include "platform/slice_format.h"
 
 namespace {
 
@@ -29,8 +26,11 @@ struct acm_stage {
     bool started = false;
 };
 
-struct sound_state {
-    bool stored = false;
+}  // namespace
+
+struct acm_sound {
+    PAVISTREAM source = nullptr;  // the library's stream
+    LONG end = 0;                 // the first sample not to be read: the stored ones end there
     std::vector<unsigned char> format;  // the stream's own WAVEFORMATEX
     std::vector<std::vector<unsigned char>> steps;  // formats between it and the slices'
     std::vector<acm_stage> stages;
@@ -40,20 +40,8 @@ struct sound_state {
     int64_t window_first = 0;
 };
 
-std::map<avi_stream*, std::unique_ptr<sound_state>> states;
+namespace {
 
-PAVISTREAM win(avi_stream* stream)
-{
-    return sound_source(stream, nullptr);
-}
-
-// The first sample not to be read: the library's end, held to the stored samples.
-LONG stream_end(avi_stream* stream)
-{
-    int32_t stored = 0;
-    const PAVISTREAM source = sound_source(stream, &stored);
-    return source ? std::min<LONG>(AVIStreamEnd(source), stored) : 0;
-}
 
 const WAVEFORMATEX* wave(const std::vector<unsigned char>& format)
 {
@@ -68,25 +56,18 @@ std::vector<unsigned char> record_of(const WAVEFORMATEX& f)
 }
 
 // The stream's format record, with room for a full WAVEFORMATEX; empty if it has none.
-std::vector<unsigned char> stream_format(avi_stream* stream)
+std::vector<unsigned char> stream_format(PAVISTREAM source)
 {
     LONG size = 0;
-    if (!win(stream) || AVIStreamReadFormat(win(stream), 0, nullptr, &size) != 0 || size <= 0 ||
-        size > 65536)
+    if (AVIStreamReadFormat(source, 0, nullptr, &size) != 0 || size <= 0 || size > 65536)
         return {};
     std::vector<unsigned char> format(size_t(size) + sizeof(WAVEFORMATEX), 0);
-    if (AVIStreamReadFormat(win(stream), 0, format.data(), &size) != 0 || size < 14)
+    if (AVIStreamReadFormat(source, 0, format.data(), &size) != 0 || size < 14)
         return {};
     return format;
 }
 
-bool is_slice_format(const WAVEFORMATEX* f)
-{
-    return f->wFormatTag == WAVE_FORMAT_PCM && f->nChannels == 1 && f->nSamplesPerSec == 32000 &&
-           f->wBitsPerSample == 16;
-}
-
-void close_stages(sound_state* s)
+void close_stages(acm_sound* s)
 {
     for (acm_stage& stage : s->stages)
         if (stage.handle)
@@ -95,7 +76,7 @@ void close_stages(sound_state* s)
 }
 
 // Opens one converter for each step of `s->steps`; false if any step has none.
-bool open_stages(sound_state* s)
+bool open_stages(acm_sound* s)
 {
     close_stages(s);
     for (size_t i = 0; i + 1 < s->steps.size(); i++) {
@@ -126,17 +107,17 @@ std::vector<unsigned char> decoded_pcm(const WAVEFORMATEX* f)
     return record_of(pcm);
 }
 
-// Finds a way from the stream's format to 16-bit PCM at 32000 Hz with the stream's channels:
+// Finds a way from the stream's format to the slices' rate and sample size with the stream's channels:
 // directly, or through the PCM a decoder of the format gives. The channels are mixed here, in
 // equal parts, so that a tone in both channels keeps its level whatever the converter does.
-bool find_steps(sound_state* s)
+bool find_steps(acm_sound* s)
 {
     const std::vector<unsigned char> pcm = decoded_pcm(wave(s->format));
     WAVEFORMATEX target = *wave(pcm);
-    target.wBitsPerSample = 16;
-    target.nSamplesPerSec = 32000;
-    target.nBlockAlign = WORD(target.nChannels * 2);
-    target.nAvgBytesPerSec = 32000 * target.nBlockAlign;
+    target.wBitsPerSample = 8 * slice_sample_bytes;
+    target.nSamplesPerSec = slice_rate;
+    target.nBlockAlign = WORD(target.nChannels * slice_sample_bytes);
+    target.nAvgBytesPerSec = slice_rate * target.nBlockAlign;
     const std::vector<std::vector<std::vector<unsigned char>>> ways = {
         {s->format, record_of(target)},
         {s->format, pcm, record_of(target)},
@@ -151,7 +132,7 @@ bool find_steps(sound_state* s)
 }
 
 // Mixes the channels of 16-bit PCM frames into mono, appending to the window.
-void append_mixed(sound_state* s, const std::vector<unsigned char>& pcm)
+void append_mixed(acm_sound* s, const std::vector<unsigned char>& pcm)
 {
     const int channels = std::max<int>(wave(s->steps.back())->nChannels, 1);
     const size_t frames = pcm.size() / (2 * size_t(channels));
@@ -169,7 +150,7 @@ void append_mixed(sound_state* s, const std::vector<unsigned char>& pcm)
 }
 
 // Converts what stage `i` holds and hands the result on; `end` converts the last of it too.
-void run_stage(sound_state* s, size_t i, bool end, std::vector<unsigned char>* out)
+void run_stage(acm_sound* s, size_t i, bool end, std::vector<unsigned char>* out)
 {
     acm_stage& stage = s->stages[i];
     const DWORD have = DWORD(stage.input.size());
@@ -205,25 +186,25 @@ void run_stage(sound_state* s, size_t i, bool end, std::vector<unsigned char>* o
 
 // Reads the stream's next stored samples (about a tenth of a second) onto the first stage;
 // false at the end of the stream.
-bool read_source(avi_stream* stream, sound_state* s)
+bool read_source(acm_sound* s)
 {
     const WAVEFORMATEX* f = wave(s->format);
     const LONG block = std::max<LONG>(f->nBlockAlign, 1);
     AVISTREAMINFOA info = {};
-    AVIStreamInfoA(win(stream), &info, sizeof info);
+    AVIStreamInfoA(s->source, &info, sizeof info);
     // Blocks of varying size come one at a time.
     const LONG want = std::min<LONG>(
         info.dwSampleSize == 0 ? 1 : std::max<LONG>(LONG(f->nAvgBytesPerSec / 10) / block, 1),
-        stream_end(stream) - s->next_block);
+        s->end - s->next_block);
     LONG bytes = 0;
     LONG samples = 0;
     // Asked without a buffer, the library tells the bytes the read needs.
-    if (s->next_block >= stream_end(stream) ||
-        AVIStreamRead(win(stream), s->next_block, want, nullptr, 0, &bytes, nullptr) != 0 ||
+    if (s->next_block >= s->end ||
+        AVIStreamRead(s->source, s->next_block, want, nullptr, 0, &bytes, nullptr) != 0 ||
         bytes <= 0 || bytes > (64 << 20))
         return false;
     std::vector<unsigned char> data(static_cast<size_t>(bytes));
-    if (AVIStreamRead(win(stream), s->next_block, want, data.data(), bytes, &bytes, &samples) != 0 ||
+    if (AVIStreamRead(s->source, s->next_block, want, data.data(), bytes, &bytes, &samples) != 0 ||
         bytes <= 0)
         return false;
     // Wine's library reads MP3 as a byte stream in blocks of the format's block size and counts
@@ -236,11 +217,11 @@ bool read_source(avi_stream* stream, sound_state* s)
 }
 
 // Converts the next piece of the stream onto the window; false once everything is converted.
-bool convert_more(avi_stream* stream, sound_state* s)
+bool convert_more(acm_sound* s)
 {
     if (s->finished)
         return false;
-    const bool end = !read_source(stream, s);
+    const bool end = !read_source(s);
     std::vector<unsigned char> carried;
     for (size_t i = 0; i < s->stages.size(); i++) {
         std::vector<unsigned char> out;
@@ -255,17 +236,17 @@ bool convert_more(avi_stream* stream, sound_state* s)
 }
 
 // Starts converting the stream again from its beginning.
-void restart(avi_stream* stream, sound_state* s)
+void restart(acm_sound* s)
 {
     open_stages(s);
-    s->next_block = AVIStreamStart(win(stream));
+    s->next_block = AVIStreamStart(s->source);
     s->finished = false;
     s->window.clear();
     s->window_first = 0;
 }
 
 // Drops the window's oldest samples, keeping `keep` on and at most a window's worth.
-void trim(sound_state* s, int64_t keep)
+void trim(acm_sound* s, int64_t keep)
 {
     const int64_t excess = int64_t(s->window.size()) - window_samples;
     const int64_t drop = std::min(std::max<int64_t>(excess, 0), keep - s->window_first);
@@ -275,16 +256,33 @@ void trim(sound_state* s, int64_t keep)
     s->window_first += std::max<int64_t>(drop, 0);
 }
 
-int64_t read_converted(avi_stream* stream, sound_state* s, int64_t first, int64_t count, void* out)
+}  // namespace
+
+acm_sound* acm_sound_open(IAVIStream* source, int32_t end)
+{
+    auto* s = new acm_sound;
+    s->source = source;
+    s->end = std::min<LONG>(AVIStreamEnd(source), end);
+    s->format = stream_format(source);
+    // A stream whose first stored samples the library cannot hand out has no sound to convert.
+    if (s->format.empty() || !find_steps(s) || !read_source(s)) {
+        acm_sound_close(s);
+        return nullptr;
+    }
+    restart(s);
+    return s;
+}
+
+int64_t acm_sound_read(acm_sound* s, int64_t first, int64_t count, void* out)
 {
     if (s->stages.empty())
         return 0;
     if (first < s->window_first)
-        restart(stream, s);
+        restart(s);
     // Keeps half a window before the read, ready for steps back.
     const int64_t keep = std::max<int64_t>(first - window_samples / 2, 0);
     while (s->window_first + int64_t(s->window.size()) < first + count) {
-        if (!convert_more(stream, s))
+        if (!convert_more(s))
             break;
         trim(s, std::min(keep, first));
     }
@@ -295,77 +293,8 @@ int64_t read_converted(avi_stream* stream, sound_state* s, int64_t first, int64_
     return n;
 }
 
-// A stream whose first stored samples the library cannot hand out has no sound to convert.
-void check_readable(avi_stream* stream, sound_state* s)
+void acm_sound_close(acm_sound* s)
 {
-    if (s->stages.empty())
-        return;
-    if (!read_source(stream, s))
-        close_stages(s);
-    else
-        restart(stream, s);
-}
-
-sound_state* state_of(avi_stream* stream)
-{
-    auto found = states.find(stream);
-    if (found != states.end())
-        return found->second.get();
-    auto s = std::make_unique<sound_state>();
-    s->format = stream_format(stream);
-    if (!s->format.empty()) {
-        s->stored = is_slice_format(wave(s->format));
-        if (!s->stored && find_steps(s.get()))
-            check_readable(stream, s.get());
-    }
-    return (states[stream] = std::move(s)).get();
-}
-
-}  // namespace
-
-void sound_forget(avi_stream* stream)
-{
-    if (!stream) {
-        for (auto& entry : states)
-            close_stages(entry.second.get());
-        states.clear();
-        return;
-    }
-    auto found = states.find(stream);
-    if (found == states.end())
-        return;
-    close_stages(found->second.get());
-    states.erase(found);
-}
-
-int avi_sound_open(avi_stream* stream)
-{
-    if (!stream)
-        return -1;
-    const sound_state* s = state_of(stream);
-    return s->stored || !s->stages.empty() ? 0 : -1;
-}
-
-int avi_sound_read(avi_stream* stream, int32_t first, int32_t count, void* buffer,
-                   int32_t* samples_read)
-{
-    if (samples_read)
-        *samples_read = 0;
-    if (!stream || !buffer || first < 0 || count < 0 || count > INT32_MAX / 2)
-        return -1;
-    sound_state* s = state_of(stream);
-    if (s->stored) {
-        // Byte for byte as stored: as many samples as the bytes of `count` 16-bit ones hold.
-        int32_t bytes = 0;
-        const int result = avi_stream_read(stream, first, count * 2, buffer, count * 2, &bytes, nullptr);
-        if (samples_read)
-            *samples_read = bytes / 2;
-        return result;
-    }
-    if (s->stages.empty())
-        return -1;
-    const int64_t n = read_converted(stream, s, first, count, buffer);
-    if (samples_read)
-        *samples_read = int32_t(n);
-    return 0;
+    close_stages(s);
+    delete s;
 }

@@ -1,14 +1,16 @@
-// The Windows backend's sound conversions, kept per stream while the stream is in use.
+// One audio stream's sound converted with the Audio Compression Manager to the slices' format
+// (platform/slice_format.h), owned by the stream's reader in the Windows AVI backend.
 #pragma once
 
 #include <cstdint>
 
-struct avi_stream;
 struct IAVIStream;
+struct acm_sound;
 
-// The library's stream under the service's handle, and in *end the first sample it must not be
-// asked for (the stored ones end there); null if its sound must not reach the library at all.
-IAVIStream* sound_source(avi_stream* stream, int32_t* end);
-
-// Forgets the stream's conversion; `stream` may be freed afterwards. Null forgets every one.
-void sound_forget(avi_stream* stream);
+// A conversion of the library's stream `source`, whose stored samples end before `end`; nullptr
+// if no converter takes its format or its first samples cannot be read.
+acm_sound* acm_sound_open(IAVIStream* source, int32_t end);
+// Copies converted samples first.. into `out`, at most `count`; returns how many (fewer only at
+// the end of the sound).
+int64_t acm_sound_read(acm_sound* sound, int64_t first, int64_t count, void* out);
+void acm_sound_close(acm_sound* sound);
