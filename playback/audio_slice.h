@@ -1,11 +1,12 @@
-// Every frame's share of the audio: a fixed slice of 16-bit mono PCM at 32000 Hz, built as a
-// complete WAVE file in memory so the sound service can play it on its own.
+// Every frame's share of the audio: a fixed slice in the slices' format (platform/slice_format.h),
+// built as a complete WAVE file in memory so the sound service can play it on its own.
 #pragma once
 
 #include <cstdint>
 
-constexpr int slice_bytes = 2134;                      // audio bytes per video frame
-constexpr int samples_per_frame = slice_bytes / 2;     // 1067 samples: 33.34 ms
+#include "platform/slice_format.h"
+
+constexpr int samples_per_frame = slice_samples;       // 1067 samples: 33.34 ms
 constexpr int slice_header_bytes = 44;                 // RIFF, fmt and data headers
 constexpr int slice_wave_bytes = slice_header_bytes + slice_bytes;
 constexpr int slice_buffer_bytes = slice_bytes + 1000;
@@ -22,7 +23,8 @@ struct pcm_wave_format {
 static_assert(sizeof(pcm_wave_format) == 16, "a PCM format record is 16 bytes");
 
 // Every slice declares this format, whatever the file's audio is.
-constexpr pcm_wave_format slice_format = {1, 1, 32000, 64000, 2, 16};
+constexpr pcm_wave_format slice_format = {1, 1, slice_rate, slice_rate * slice_sample_bytes,
+                                          slice_sample_bytes, 8 * slice_sample_bytes};
 
 struct playback_state;
 

@@ -1,5 +1,8 @@
-// Every text avistep shows, in one place. The sources are UTF-8; the Windows build turns the
-// Japanese texts into code page 932 for the platform's 8-bit calls.
+// The fixed texts avistep shows: the dialogs' title and questions, the prompts and the console's
+// messages. The lines with numbers in them are formatted where they are printed: the stream
+// report in report.cpp, the frame line in frame_loop.cpp, the window title in report.cpp; the
+// window's first title and class are in display/display.cpp. The sources are UTF-8; the Windows
+// build turns the Japanese texts into code page 932 for the platform's 8-bit calls.
 #pragma once
 
 // Title of the open-file dialog: "Specify the AVI file".

@@ -13,7 +13,8 @@ constexpr int64_t avi_max_picture_pixels = int64_t(64) << 20;
 
 // True if the video stream's format describes a picture a decoder can be given: a bitmap header
 // within its format chunk, a width above 0, a height other than 0, at most the pixels above, a
-// bit count a bitmap can have, and a colour table of at most 256 entries within the chunk.
+// bit count uncompressed rows can have (any for a compressed format: its decoder decides), and
+// a colour table of at most 256 entries within the chunk.
 bool video_format_usable(const avi_raw_stream& stream);
 // True if the audio stream's stored chunks (stream `index` in `counts`) all hold whole blocks of
 // its format's alignment, which must be above 0: a reader counting samples by blocks then never

@@ -120,6 +120,12 @@ TEST(AviStored, FormatsADecoderCannotBeGivenAreRefused)
     EXPECT_TRUE(refused([](avi_raw_stream& s) { s.bitmap_height = 0; }));
     EXPECT_TRUE(refused([](avi_raw_stream& s) { s.bitmap_width = s.bitmap_height = 0x7fffffff; }));
     EXPECT_TRUE(refused([](avi_raw_stream& s) { s.bitmap_bits = 7; }));
+    EXPECT_TRUE(refused([](avi_raw_stream& s) { s.bitmap_bits = 20; }));
+    // A compressed format's bit count is its codec's business: 10-bit 4:2:2 (v210) stores 20.
+    EXPECT_FALSE(refused([](avi_raw_stream& s) {
+        s.bitmap_compression = 0x30313276;  // "v210"
+        s.bitmap_bits = 20;
+    }));
     // Colour counts: the table must be in the format, and hold at most 256 colours.
     EXPECT_TRUE(refused([](avi_raw_stream& s) { s.bitmap_colours_used = 1; }));
     EXPECT_TRUE(refused([](avi_raw_stream& s) { s.bitmap_colours_used = 0xffffffff; }));

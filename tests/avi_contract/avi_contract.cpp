@@ -10,6 +10,7 @@
 #include "avi_contract_harness.h"
 #include "platform/avi_file.h"
 #include "tests/support/avi_writer.h"
+#include "tests/support/open_clip.h"
 
 namespace {
 
@@ -79,43 +80,6 @@ bool open_all(const std::string& path, stream_set& clip)
     }
     return true;
 }
-
-// An open file with its first four streams.
-struct contract_clip {
-    avi_file* file = nullptr;
-    avi_stream* streams[4] = {};
-    avi_stream_info info[4] = {};
-    uint32_t count = 0;
-
-    explicit contract_clip(const std::string& path)
-    {
-        if (avi_file_open(&file, path.c_str()) != 0)
-            return;
-        avi_file_info fi{};
-        avi_file_get_info(file, &fi);
-        count = fi.streams;
-        for (uint32_t i = 0; i < count && i < 4; i++) {
-            streams[i] = avi_file_get_stream(file, i);
-            avi_stream_get_info(streams[i], &info[i]);
-        }
-    }
-    ~contract_clip()
-    {
-        for (avi_stream* s : streams)
-            avi_stream_release(s);
-        avi_file_release(file);
-    }
-    contract_clip(const contract_clip&) = delete;
-    contract_clip& operator=(const contract_clip&) = delete;
-
-    avi_stream* find(uint32_t type) const
-    {
-        for (uint32_t i = 0; i < count && i < 4; i++)
-            if (info[i].type == type)
-                return streams[i];
-        return nullptr;
-    }
-};
 
 }  // namespace
 
@@ -258,7 +222,7 @@ AVI_CONTRACT(DescriptionsKeepTheStoredUnreducedValues)
     o.frames = 9;
     o.video_scale = 1000;
     o.video_rate = 30000;
-    contract_clip c(written(scratch_path("a.avi"), o));
+    open_clip c(written(scratch_path("a.avi"), o));
     ASSERT_NE(c.file, nullptr);
     ASSERT_EQ(c.count, 2u);
     EXPECT_EQ(c.info[0].type, stream_type_video);
@@ -276,7 +240,7 @@ AVI_CONTRACT(DescriptionsKeepTheStoredUnreducedValues)
 
     o.video_scale = 1001;
     o.frames = 3;
-    contract_clip ntsc(written(scratch_path("b.avi"), o));
+    open_clip ntsc(written(scratch_path("b.avi"), o));
     ASSERT_EQ(ntsc.count, 2u);
     EXPECT_EQ(ntsc.info[0].scale, 1001u);
     EXPECT_EQ(ntsc.info[0].rate, 30000u);
@@ -288,7 +252,7 @@ AVI_CONTRACT(StreamsInFileOrder)
     test_avi_options o;
     o.audio_first = true;
     o.frames = 5;
-    contract_clip two(written(scratch_path("a.avi"), o));
+    open_clip two(written(scratch_path("a.avi"), o));
     ASSERT_EQ(two.count, 2u);
     EXPECT_EQ(two.info[0].type, stream_type_audio);
     EXPECT_EQ(two.info[0].length, 5u * 1067u);
@@ -297,7 +261,7 @@ AVI_CONTRACT(StreamsInFileOrder)
 
     o.third_stream = true;
     o.audio_samples = 4000;
-    contract_clip three(written(scratch_path("b.avi"), o));
+    open_clip three(written(scratch_path("b.avi"), o));
     ASSERT_EQ(three.count, 3u);
     EXPECT_EQ(three.info[0].type, stream_type_audio);
     EXPECT_EQ(three.info[1].type, stream_type_video);
@@ -307,7 +271,7 @@ AVI_CONTRACT(StreamsInFileOrder)
 
     test_avi_options single;
     single.video = false;
-    contract_clip audio_only(written(scratch_path("c.avi"), single));
+    open_clip audio_only(written(scratch_path("c.avi"), single));
     ASSERT_EQ(audio_only.count, 1u);
     EXPECT_EQ(audio_only.info[0].type, stream_type_audio);
     EXPECT_EQ(avi_frame_open(audio_only.streams[0]), nullptr);
@@ -321,7 +285,7 @@ AVI_CONTRACT(EmptyFrameRectangleTakesThePictureSize)
     o.frames = 2;
     o.empty_rcframe = true;
     o.top_down = true;  // the stored height is negative
-    contract_clip c(written(scratch_path("a.avi"), o));
+    open_clip c(written(scratch_path("a.avi"), o));
     ASSERT_EQ(c.count, 2u);
     EXPECT_EQ(c.info[0].frame.left, 0);
     EXPECT_EQ(c.info[0].frame.top, 0);
@@ -334,7 +298,7 @@ AVI_CONTRACT(EmptyFrameRectangleTakesThePictureSize)
     o.has_rcframe = true;
     const int16_t rect[4] = {2, 4, 50, 20};
     std::memcpy(o.rcframe, rect, sizeof rect);
-    contract_clip explicit_rect(written(scratch_path("b.avi"), o));
+    open_clip explicit_rect(written(scratch_path("b.avi"), o));
     EXPECT_EQ(explicit_rect.info[0].frame.left, 2);
     EXPECT_EQ(explicit_rect.info[0].frame.top, 4);
     EXPECT_EQ(explicit_rect.info[0].frame.right, 50);
@@ -365,7 +329,7 @@ AVI_CONTRACT(ReadIsBoundedByTheBufferAndArguments)
 {
     test_avi_options o;
     o.frames = 3;
-    contract_clip c(written(scratch_path("a.avi"), o));
+    open_clip c(written(scratch_path("a.avi"), o));
     avi_stream* audio = c.find(stream_type_audio);
     ASSERT_NE(audio, nullptr);
     int16_t buffer[16] = {};

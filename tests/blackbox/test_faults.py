@@ -59,14 +59,18 @@ class FaultsTest(unittest.TestCase):
             self.check_killed_by(app, signal.SIGSEGV)
 
     def test_no_display_at_all(self):
-        # Without an X server the file chooser cannot be shown: as if cancelled.
+        # Without a display server the file chooser cannot be shown: as if cancelled.
         plain_env = h.context.env
-        for name, display in (("unset", None), ("unreachable", ":97.9")):
+        for name, display, wayland in (("unset", None, None), ("unreachable", ":97.9", None),
+                                       ("wayland_unreachable", None, "avistep-none"),
+                                       ("both_unreachable", ":97.9", "avistep-none")):
             def env(**extra):
                 values = plain_env(**extra)
                 values.pop("DISPLAY")
                 if display:
                     values["DISPLAY"] = display
+                if wayland:
+                    values["WAYLAND_DISPLAY"] = wayland
                 return values
             with self.subTest(name):
                 app = h.Avistep("no_display_" + name)

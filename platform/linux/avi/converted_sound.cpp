@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/slice_format.h"
+
 namespace {
 
 // About 16 s of converted sound, as the stored-sample window holds.
 constexpr int64_t window_samples = int64_t(1) << 19;
 constexpr int64_t largest_read = window_samples / 4;
-// A read this far ahead of the window converts on to it; farther ones start afresh there.
-constexpr int64_t reach_ahead = 32000;
+// A read up to a second ahead of the window converts on to it; farther ones start afresh there.
+constexpr int64_t reach_ahead = slice_rate;
 
 // Drops the window's oldest samples to make room for `more`, keeping everything from `keep` on.
 void make_room(converted_sound* r, int64_t more, int64_t keep)

@@ -1,19 +1,20 @@
 #include "platform/linux/avi/sound_decoder.h"
 
 #include "platform/linux/avi/ffmpeg_input.h"
+#include "platform/slice_format.h"
 
 #include <algorithm>
+#include <cmath>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
-#include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
 }
 
 namespace {
 
-constexpr int out_rate = 32000;
+constexpr int out_rate = slice_rate;
 constexpr int min_rate = 1000;
 constexpr int max_rate = 768000;
 constexpr int64_t silence_step = 4096;  // silence is fed in pieces no larger than this
@@ -38,6 +39,30 @@ int64_t output_step(const sound_decoder* d)
     return out_rate / gcd(d->in_rate, out_rate);
 }
 
+// How much of each channel goes into the mono mix. One or two channels: equal parts. More: the
+// broadcast downmix, fronts in full, centre and surrounds 3 dB down, LFE left out; the shares
+// then scaled to sum to one, so the mix can never clip.
+std::vector<double> mono_mix(const AVChannelLayout& layout)
+{
+    const int channels = layout.nb_channels;
+    std::vector<double> mix(size_t(channels), 1.0);
+    if (channels > 2) {
+        for (int c = 0; c < channels; c++) {
+            const AVChannel ch = av_channel_layout_channel_from_index(&layout, unsigned(c));
+            if (ch == AV_CHAN_LOW_FREQUENCY || ch == AV_CHAN_LOW_FREQUENCY_2)
+                mix[size_t(c)] = 0.0;
+            else if (ch != AV_CHAN_FRONT_LEFT && ch != AV_CHAN_FRONT_RIGHT)
+                mix[size_t(c)] = M_SQRT1_2;
+        }
+    }
+    double sum = 0;
+    for (double share : mix)
+        sum += share;
+    for (double& share : mix)
+        share = sum > 0 ? share / sum : 0.0;
+    return mix;
+}
+
 // (Re)creates the resampler when the sound fed changes format; false if it cannot convert it.
 bool configure(sound_decoder* d, AVSampleFormat format, const AVChannelLayout* layout)
 {
@@ -54,11 +79,11 @@ bool configure(sound_decoder* d, AVSampleFormat format, const AVChannelLayout* l
     av_channel_layout_uninit(&d->in_layout);
     d->in_layout = in;
     d->in_format = format;
-    // Channels are mixed in equal parts that sum to one: two equal channels keep their level.
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+    const std::vector<double> mix = mono_mix(d->in_layout);
     if (swr_alloc_set_opts2(&d->resampler, &mono, AV_SAMPLE_FMT_S16, out_rate, &d->in_layout,
                             format, d->in_rate, 0, nullptr) < 0 ||
-        av_opt_set_double(d->resampler, "rematrix_maxval", 1.0, 0) < 0 ||
+        swr_set_matrix(d->resampler, mix.data(), int(mix.size())) < 0 ||
         swr_init(d->resampler) < 0) {
         swr_free(&d->resampler);
         return false;
@@ -147,7 +172,7 @@ int64_t frame_position(const sound_decoder* d, const AVFrame* f)
     const int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
     if (ts == AV_NOPTS_VALUE)
         return d->fed_end;
-    const AVRational tb = d->input->streams[d->stream]->time_base;
+    const AVRational tb = d->time_base;
     const int64_t p = av_rescale_q(ts, tb, AVRational{1, d->in_rate});
     if (d->frame_unit <= 1 || p < 0)
         return p;
@@ -189,6 +214,49 @@ void step(sound_decoder* d)
     }
 }
 
+// The time one timestamp step stands for. A stream stored in chunks (dwSampleSize 0) has a chunk's
+// time as its unit, yet libavformat counts its bytes whenever the format's blocks are single
+// bytes (G.726): the first packet then shows which it is, by the sound it decodes to against
+// the step to the next packet's timestamp.
+AVRational timestamp_unit(sound_decoder* d, const AVCodecParameters* par)
+{
+    const AVRational stored = d->input->streams[d->stream]->time_base;
+    // A decoder of its own: the one that plays starts from a clean state.
+    AVCodecContext* probe = avcodec_alloc_context3(d->codec->codec);
+    if (!probe || avcodec_parameters_to_context(probe, par) < 0 ||
+        avcodec_open2(probe, d->codec->codec, nullptr) < 0) {
+        avcodec_free_context(&probe);
+        return stored;
+    }
+    int64_t first = AV_NOPTS_VALUE, step = 0, samples = 0;
+    for (int packets = 0; packets < 64 && step == 0 && av_read_frame(d->input, d->packet) >= 0;
+         packets++) {
+        if (d->packet->stream_index == d->stream && d->packet->pts != AV_NOPTS_VALUE) {
+            if (first == AV_NOPTS_VALUE) {
+                first = d->packet->pts;
+                if (avcodec_send_packet(probe, d->packet) >= 0)
+                    while (avcodec_receive_frame(probe, d->frame) == 0)
+                        samples += d->frame->nb_samples;
+            } else {
+                step = d->packet->pts - first;
+            }
+        }
+        av_packet_unref(d->packet);
+    }
+    avcodec_free_context(&probe);
+    av_frame_unref(d->frame);
+    av_seek_frame(d->input, d->stream, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+    if (step <= 0 || samples <= 0)
+        return stored;
+    // Off by more than half or double: the timestamps count something else.
+    const double stored_samples = double(step) * stored.num * d->in_rate / stored.den;
+    if (stored_samples < 2.0 * double(samples) && 2.0 * stored_samples > double(samples))
+        return stored;
+    AVRational unit{};
+    av_reduce(&unit.num, &unit.den, samples, step * int64_t(d->in_rate), INT32_MAX);
+    return unit;
+}
+
 }  // namespace
 
 bool sound_decoder_open(sound_decoder* d, AVFormatContext* input, int stream,
@@ -223,6 +291,7 @@ bool sound_decoder_open(sound_decoder* d, AVFormatContext* input, int stream,
     if (about && (about->props & AV_CODEC_PROP_LOSSY))
         d->frame_unit = std::max(par->frame_size, 1);
     keep_only_stream(input, stream);
+    d->time_base = timestamp_unit(d, par);
     return true;
 }
 
@@ -235,7 +304,7 @@ int64_t sound_decoder_start(sound_decoder* d, int64_t first)
     int64_t begin = std::max<int64_t>(target - settle, 0);
     begin -= begin % input_step(d);
 
-    const AVRational tb = d->input->streams[d->stream]->time_base;
+    const AVRational tb = d->time_base;
     const int64_t seek_to = av_rescale_q(std::max<int64_t>(begin - lead_in, 0),
                                          AVRational{1, d->in_rate}, tb);
     if (av_seek_frame(d->input, d->stream, seek_to, AVSEEK_FLAG_BACKWARD) < 0)

@@ -24,6 +24,7 @@ struct sound_decoder {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     int in_rate = 0;
+    AVRational time_base{1, 1};  // what one step of the stream's timestamps stands for
     int64_t frame_unit = 1;      // the codec's samples a packet; positions fall on multiples
     int64_t frame_start = 0;     // input sample where the held frame starts
     bool holding = false;        // `frame` holds decoded sound not yet fed

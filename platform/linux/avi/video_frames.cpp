@@ -72,10 +72,12 @@ int pull_frame(video_frames* v, AVFrame* into, int64_t* pts)
     for (int errors = 0; errors < 1000;) {
         const int got = avcodec_receive_frame(v->codec, into);
         if (got == 0) {
-            int64_t t = into->best_effort_timestamp;
-            t = t == AV_NOPTS_VALUE ? v->last_pts + 1 : t - v->reorder_delay;
-            v->last_pts = t;
-            *pts = t;
+            // Pictures come out in display order: none is earlier than the one before. (An
+            // MPEG-1 stream's first picture carries its own time, one ahead of the rest.)
+            const int64_t t = into->best_effort_timestamp;
+            v->last_pts = t == AV_NOPTS_VALUE ? v->last_pts + 1
+                                              : std::max(t - v->reorder_delay, v->last_pts + 1);
+            *pts = v->last_pts;
             return 1;
         }
         if (got == AVERROR_EOF)
@@ -135,20 +137,46 @@ bool has_frame_data(const video_frames* v, int64_t index)
     return e && e->timestamp == index && e->size > 0;
 }
 
-// Decodes the first picture to see how far its timestamp runs ahead of its keyframe's position;
-// never more than the codec's own reorder depth, so a damaged first frame cannot fake a delay.
+// Empty chunks stored straight after the keyframe at decoding position `key`: an encoder that
+// holds pictures back for B-frames leaves them there, and its pictures then come out that much
+// later.
+int64_t empty_chunks_after(const video_frames* v, int64_t key)
+{
+    AVStream* st = v->input->streams[v->stream];
+    const int entries = avformat_index_get_entries_count(st);
+    for (int i = 0; i + 1 < entries; i++) {
+        if (avformat_index_get_entry(st, i)->timestamp == key)
+            return avformat_index_get_entry(st, i + 1)->timestamp - key - 1;
+    }
+    return 0;
+}
+
+// Decodes the first pictures to see how far their timestamps run ahead of their places in display
+// order. The first picture may carry a time of its own (MPEG-1 gives it its stored one), so the
+// pictures after it decide; never more than the codec's own reorder depth and the encoder's empty
+// chunks after the keyframe, so a damaged start cannot fake a delay.
 void measure_reorder_delay(video_frames* v)
 {
+    constexpr int pictures = 4;
     if (!seek_to(v, 0))
         return;
     const int64_t key_position = v->seek_key;
-    int64_t first = 0;
-    v->read_limit = key_position + read_slack(v);
-    if (pull_frame(v, v->pending, &first) == 1)
-        v->reorder_delay = std::clamp<int64_t>(first - key_position, 0, v->codec->has_b_frames);
+    v->read_limit = key_position + read_slack(v) + pictures;
+    int64_t first = INT64_MAX;  // how far ahead the first picture runs
+    int64_t later = INT64_MAX;  // the least the pictures after it run ahead
+    for (int n = 0; n < pictures && pull_frame(v, v->pending, &v->pending_pts) == 1; n++) {
+        const int64_t t = v->pending->best_effort_timestamp;
+        if (t != AV_NOPTS_VALUE)
+            (n == 0 ? first : later) = std::min(n == 0 ? first : later, t - key_position - n);
+    }
     v->read_limit = INT64_MAX;
     av_frame_unref(v->pending);
     v->positioned = false;
+    const int64_t ahead = later != INT64_MAX ? later : first;
+    if (ahead == INT64_MAX || v->codec->has_b_frames == 0)
+        return;
+    const int64_t most = v->codec->has_b_frames + empty_chunks_after(v, key_position);
+    v->reorder_delay = std::clamp<int64_t>(ahead, 0, most);
 }
 
 // Decodes on until `held` is the picture for frame `index`; false if the stream does not give it.
@@ -171,9 +199,11 @@ bool decode_up_to(video_frames* v, int64_t index)
             break;
         v->has_pending = true;
     }
-    // Short of `index`: the picture before stands for dropped frames, not for damaged ones.
-    return v->has_held &&
-           (v->held_pts == index || (v->held_pts < index && !has_frame_data(v, index)));
+    // Short of `index`: the picture before stands for dropped frames, not for damaged ones; and
+    // for the last frames of a delaying codec, whose pictures the encoder never stored.
+    const bool lost_at_end = v->input_done && index - v->held_pts <= v->reorder_delay;
+    return v->has_held && (v->held_pts == index ||
+                           (v->held_pts < index && (lost_at_end || !has_frame_data(v, index))));
 }
 
 }  // namespace

@@ -78,12 +78,14 @@ gboolean keep_asking_for_focus(gpointer data)
     return G_SOURCE_CONTINUE;
 }
 
+// Runs once per dialog: presenting a window maps it again on Wayland, so a handler that asked
+// at every mapping would call itself for ever. Destroying the dialog stops the wait.
 gboolean on_mapped(GtkWidget* dialog, GdkEvent*, gpointer)
 {
+    g_signal_handlers_disconnect_by_func(dialog, reinterpret_cast<gpointer>(on_mapped), nullptr);
     ask_for_focus(dialog);
     auto* wait = new focus_wait{dialog, 0, 0};
     wait->source = g_timeout_add(focus_retry_ms, keep_asking_for_focus, wait);
-    // Replacing an earlier wait (a second mapping) or destroying the dialog stops it.
     g_object_set_data_full(G_OBJECT(dialog), "avistep-focus-wait", wait, free_focus_wait);
     return FALSE;
 }

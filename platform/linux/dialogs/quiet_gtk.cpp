@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "platform/linux/session/display_server.h"
+
 namespace {
 
 // GTK, GDK, GLib, dconf and the accessibility bridge all log through GLib; messages logged the
@@ -44,6 +46,14 @@ bool quiet_gtk_ready()
         // display probes its GL visuals, which loads Mesa and LLVM: about 50 MB, for nothing.
         setenv("GDK_GL", "disable", 0);
         g_log_set_writer_func(write_errors_only, nullptr, nullptr);
+        // The dialogs go to the video window's display server: on a Wayland desktop GTK would
+        // take Wayland and SDL Xwayland. GDK_BACKEND, read before the allowed list, is set to
+        // the same choice, which already followed it where the user set it.
+        if (const char* server = display_server()) {
+            if (std::getenv("GDK_BACKEND"))
+                setenv("GDK_BACKEND", server, 1);
+            gdk_set_allowed_backends(server);
+        }
         if (!gtk_init_check(nullptr, nullptr))
             return false;
         keep_recent_files_unwritten();

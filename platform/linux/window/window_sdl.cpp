@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/session/display_server.h"
 #include "platform/linux/window/dib_blit.h"
 #include "platform/linux/window/sdl_keys.h"
 #include "platform/linux/window/window_place.h"
@@ -98,16 +99,13 @@ bool start_video()
     bool has_wayland = wayland && *wayland;
     if (!has_x11 && !has_wayland)
         return false;
-    // An X display alone: should it not answer, the other drivers have nothing to offer either.
-    // (SDL_VIDEODRIVER in the environment still decides over this.)
-    if (!has_wayland)
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    // The display server the dialogs use too; should it not answer, the other drivers have
+    // nothing to offer. (SDL_VIDEODRIVER in the environment still decides over this.)
+    if (const char* server = display_server())
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, server);
     SDL_LogSetOutputFunction(drop_sdl_log, nullptr);
     // Ctrl+C and friends belong to the console, not to SDL's quit event.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    // Otherwise the first window surface probes OpenGL with a hidden test window (~180 ms on
-    // Xvfb); the X server's shared-memory images are plenty for one video-sized picture.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     // Before SDL's X11 driver starts: it chains its own handler to this one and puts this one
     // back when it stops, while errors of its last requests are still being reported. Not
     // while it runs, when the handler in place is SDL's, which already chains to this one.
@@ -121,6 +119,10 @@ bool start_video()
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return false;
     }
+    // Otherwise the first window surface probes OpenGL with a hidden test window (~180 ms on
+    // Xvfb); the X server's shared-memory images are plenty for one video-sized picture. Other
+    // drivers (Wayland) have no window surface of their own and need the accelerated one.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, std::strcmp(driver, "x11") == 0 ? "0" : "1");
     wake_event_type();
     return true;
 }

@@ -12,7 +12,7 @@
 #include "platform/avi/avi_backend.h"
 #include "platform/avi_checks/avi_stream_checks.h"
 #include "platform/avi_file.h"
-#include "platform/win32/avi/sound_acm.h"
+#include "platform/win32/avi/converted_sound_acm.h"
 
 #ifndef _WIN64
 static_assert(sizeof(AVIFILEINFOA) == 108 && sizeof(AVISTREAMINFOA) == 140);
@@ -42,7 +42,7 @@ struct avi_backend_frames {
 struct avi_backend_audio {
     library_stream* stream;
     uint32_t sample_bytes;
-    acm_sound* sound = nullptr;
+    converted_sound* sound = nullptr;
 };
 
 namespace {
@@ -162,18 +162,18 @@ int64_t avi_backend_audio_read(avi_backend_audio* audio, int64_t first, int64_t 
 bool avi_backend_sound_open(avi_backend_audio* audio)
 {
     const int32_t end = int32_t(std::min<int64_t>(audio->stream->blocks, INT32_MAX));
-    audio->sound = acm_sound_open(audio->stream->stream, end);
+    audio->sound = converted_sound_open(audio->stream->stream, end);
     return audio->sound != nullptr;
 }
 
 int64_t avi_backend_sound_read(avi_backend_audio* audio, int64_t first, int64_t count, void* buffer)
 {
-    return acm_sound_read(audio->sound, first, count, buffer);
+    return converted_sound_read(audio->sound, first, count, buffer);
 }
 
 void avi_backend_audio_close(avi_backend_audio* audio)
 {
     if (audio->sound)
-        acm_sound_close(audio->sound);
+        converted_sound_close(audio->sound);
     delete audio;
 }

@@ -8,7 +8,8 @@
 #include <cstddef>
 #include <cstdlib>
 
-#include "platform/win32/window/window_messages.h"
+#include "platform/win32/window/win32_keys.h"
+#include "platform/win32/window/window_place.h"
 
 #ifndef _WIN64
 static_assert(sizeof(WNDCLASSEXA) == 48);

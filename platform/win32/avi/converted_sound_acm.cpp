@@ -2,7 +2,7 @@
 // one step or through PCM of the stream's own rate. Conversion runs in order from the start of the
 // stream, so a sample is the same however it is reached; the samples converted last stay in a
 // window for steps back, and reads before it convert again from the start.
-#include "platform/win32/avi/sound_acm.h"
+#include "platform/win32/avi/converted_sound_acm.h"
 
 #include <windows.h>
 #include <mmreg.h>
@@ -28,7 +28,7 @@ struct acm_stage {
 
 }  // namespace
 
-struct acm_sound {
+struct converted_sound {
     PAVISTREAM source = nullptr;  // the library's stream
     LONG end = 0;                 // the first sample not to be read: the stored ones end there
     std::vector<unsigned char> format;  // the stream's own WAVEFORMATEX
@@ -67,7 +67,7 @@ std::vector<unsigned char> stream_format(PAVISTREAM source)
     return format;
 }
 
-void close_stages(acm_sound* s)
+void close_stages(converted_sound* s)
 {
     for (acm_stage& stage : s->stages)
         if (stage.handle)
@@ -76,7 +76,7 @@ void close_stages(acm_sound* s)
 }
 
 // Opens one converter for each step of `s->steps`; false if any step has none.
-bool open_stages(acm_sound* s)
+bool open_stages(converted_sound* s)
 {
     close_stages(s);
     for (size_t i = 0; i + 1 < s->steps.size(); i++) {
@@ -110,7 +110,7 @@ std::vector<unsigned char> decoded_pcm(const WAVEFORMATEX* f)
 // Finds a way from the stream's format to the slices' rate and sample size with the stream's channels:
 // directly, or through the PCM a decoder of the format gives. The channels are mixed here, in
 // equal parts, so that a tone in both channels keeps its level whatever the converter does.
-bool find_steps(acm_sound* s)
+bool find_steps(converted_sound* s)
 {
     const std::vector<unsigned char> pcm = decoded_pcm(wave(s->format));
     WAVEFORMATEX target = *wave(pcm);
@@ -132,7 +132,7 @@ bool find_steps(acm_sound* s)
 }
 
 // Mixes the channels of 16-bit PCM frames into mono, appending to the window.
-void append_mixed(acm_sound* s, const std::vector<unsigned char>& pcm)
+void append_mixed(converted_sound* s, const std::vector<unsigned char>& pcm)
 {
     const int channels = std::max<int>(wave(s->steps.back())->nChannels, 1);
     const size_t frames = pcm.size() / (2 * size_t(channels));
@@ -150,7 +150,7 @@ void append_mixed(acm_sound* s, const std::vector<unsigned char>& pcm)
 }
 
 // Converts what stage `i` holds and hands the result on; `end` converts the last of it too.
-void run_stage(acm_sound* s, size_t i, bool end, std::vector<unsigned char>* out)
+void run_stage(converted_sound* s, size_t i, bool end, std::vector<unsigned char>* out)
 {
     acm_stage& stage = s->stages[i];
     const DWORD have = DWORD(stage.input.size());
@@ -186,7 +186,7 @@ void run_stage(acm_sound* s, size_t i, bool end, std::vector<unsigned char>* out
 
 // Reads the stream's next stored samples (about a tenth of a second) onto the first stage;
 // false at the end of the stream.
-bool read_source(acm_sound* s)
+bool read_source(converted_sound* s)
 {
     const WAVEFORMATEX* f = wave(s->format);
     const LONG block = std::max<LONG>(f->nBlockAlign, 1);
@@ -217,7 +217,7 @@ bool read_source(acm_sound* s)
 }
 
 // Converts the next piece of the stream onto the window; false once everything is converted.
-bool convert_more(acm_sound* s)
+bool convert_more(converted_sound* s)
 {
     if (s->finished)
         return false;
@@ -236,7 +236,7 @@ bool convert_more(acm_sound* s)
 }
 
 // Starts converting the stream again from its beginning.
-void restart(acm_sound* s)
+void restart(converted_sound* s)
 {
     open_stages(s);
     s->next_block = AVIStreamStart(s->source);
@@ -246,7 +246,7 @@ void restart(acm_sound* s)
 }
 
 // Drops the window's oldest samples, keeping `keep` on and at most a window's worth.
-void trim(acm_sound* s, int64_t keep)
+void trim(converted_sound* s, int64_t keep)
 {
     const int64_t excess = int64_t(s->window.size()) - window_samples;
     const int64_t drop = std::min(std::max<int64_t>(excess, 0), keep - s->window_first);
@@ -258,22 +258,22 @@ void trim(acm_sound* s, int64_t keep)
 
 }  // namespace
 
-acm_sound* acm_sound_open(IAVIStream* source, int32_t end)
+converted_sound* converted_sound_open(IAVIStream* source, int32_t end)
 {
-    auto* s = new acm_sound;
+    auto* s = new converted_sound;
     s->source = source;
     s->end = std::min<LONG>(AVIStreamEnd(source), end);
     s->format = stream_format(source);
     // A stream whose first stored samples the library cannot hand out has no sound to convert.
     if (s->format.empty() || !find_steps(s) || !read_source(s)) {
-        acm_sound_close(s);
+        converted_sound_close(s);
         return nullptr;
     }
     restart(s);
     return s;
 }
 
-int64_t acm_sound_read(acm_sound* s, int64_t first, int64_t count, void* out)
+int64_t converted_sound_read(converted_sound* s, int64_t first, int64_t count, void* out)
 {
     if (s->stages.empty())
         return 0;
@@ -293,7 +293,7 @@ int64_t acm_sound_read(acm_sound* s, int64_t first, int64_t count, void* out)
     return n;
 }
 
-void acm_sound_close(acm_sound* s)
+void converted_sound_close(converted_sound* s)
 {
     close_stages(s);
     delete s;

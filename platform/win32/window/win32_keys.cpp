@@ -1,8 +1,7 @@
-#include "platform/win32/window/window_messages.h"
+#include "platform/win32/window/win32_keys.h"
 
-#include "platform/common/dialog_place.h"
-#include "platform/win32/console/key_decode.h"
 #include "platform/common/window_keys.h"
+#include "platform/win32/console/key_decode.h"
 
 namespace {
 
@@ -51,23 +50,4 @@ bool take_key_message(UINT message, WPARAM wparam, LPARAM lparam)
     default:
         return false;
     }
-}
-
-void publish_window_rect(HWND hwnd)
-{
-    RECT outer;
-    RECT client;
-    POINT origin = {0, 0};
-    if (!GetWindowRect(hwnd, &outer) || !GetClientRect(hwnd, &client) ||
-        !ClientToScreen(hwnd, &origin))
-        return;
-    set_video_window_rect(
-        screen_rect{int(outer.left), int(outer.top), int(outer.right - outer.left),
-                    int(outer.bottom - outer.top)},
-        screen_rect{int(origin.x), int(origin.y), int(client.right), int(client.bottom)});
-}
-
-void forget_window_rect()
-{
-    set_video_window_rect(screen_rect{}, screen_rect{});
 }

@@ -5,12 +5,12 @@
 #include <cstdint>
 
 struct IAVIStream;
-struct acm_sound;
+struct converted_sound;
 
 // A conversion of the library's stream `source`, whose stored samples end before `end`; nullptr
 // if no converter takes its format or its first samples cannot be read.
-acm_sound* acm_sound_open(IAVIStream* source, int32_t end);
+converted_sound* converted_sound_open(IAVIStream* source, int32_t end);
 // Copies converted samples first.. into `out`, at most `count`; returns how many (fewer only at
 // the end of the sound).
-int64_t acm_sound_read(acm_sound* sound, int64_t first, int64_t count, void* out);
-void acm_sound_close(acm_sound* sound);
+int64_t converted_sound_read(converted_sound* sound, int64_t first, int64_t count, void* out);
+void converted_sound_close(converted_sound* sound);
