@@ -1,7 +1,7 @@
 #!/bin/bash
 # Builds both Windows programs (build-win32/avistep.exe, build-win64/avistep.exe) and runs the
 # smoke test of the 64-bit one under Wine, next to the Linux build's output on the same clip,
-# then the damaged-file runs.
+# then the damaged-file runs and the runs against the Linux build's.
 # Installs the MinGW-w64 and Wine packages and the Japanese locale (code page 932) first.
 #   tools/test-windows.sh            (the Linux build in build/ is made if missing)
 set -euo pipefail
@@ -30,3 +30,6 @@ cmake --build "$build" -j 2 --target avistep make_test_avi
 # Damaged files: every run ends at "quit?" with status 0 (a subset; --all for every case).
 /usr/bin/python3 "$root/tests/wine/bad_files.py" --build "$root/build-win64" \
     --make-avi "$build/tests/make_test_avi"
+# What the Linux build plays: a cut clip, long paths, a key into the video window.
+/usr/bin/python3 "$root/tests/wine/like_linux.py" --build "$root/build-win64" \
+    --make-avi "$build/tests/make_test_avi" --linux-avistep "$build/avistep"

@@ -19,6 +19,8 @@ constexpr size_t index_block_entries = 4096;
 // hundred; the header list holding it is small.
 constexpr uint32_t max_super_index_entries = 1u << 16;
 constexpr uint64_t max_header_list_bytes = uint64_t(16) << 20;
+// A listed chunk takes 16 bytes of memory: a file of tiny chunks lists no more than 256 MB.
+constexpr size_t max_listed_chunks = size_t(1) << 24;
 
 struct file_bytes {
     std::ifstream* in;
@@ -52,6 +54,12 @@ int stream_of(uint32_t id)
     return hi * 10 + lo;
 }
 
+// Where the walk also lists one stream's chunks, and which.
+struct chunk_list {
+    int stream = -1;
+    std::vector<avi_chunk_place>* places = nullptr;
+};
+
 void count_one(uint32_t id, uint32_t size, avi_chunk_counts* out)
 {
     const int stream = stream_of(id);
@@ -65,7 +73,8 @@ void count_one(uint32_t id, uint32_t size, avi_chunk_counts* out)
 
 // Counts the whole data chunks of a chunk sequence; a chunk cut off by the end of the range (a
 // file cut short) holds no whole frame.
-void count_chunks(const file_bytes& f, byte_range r, int depth, avi_chunk_counts* out)
+void count_chunks(const file_bytes& f, byte_range r, int depth, avi_chunk_counts* out,
+                  const chunk_list& list = {})
 {
     uint64_t at = r.begin;
     uint8_t h[12];
@@ -76,9 +85,12 @@ void count_chunks(const file_bytes& f, byte_range r, int depth, avi_chunk_counts
         if (id == fourcc("LIST")) {
             if (depth < max_list_depth && size >= 4 && f.read(at + 8, h + 8, 4) &&
                 riff_u32(h + 8) == fourcc("rec "))
-                count_chunks(f, {at + 12, std::min(end, r.end)}, depth + 1, out);
+                count_chunks(f, {at + 12, std::min(end, r.end)}, depth + 1, out, list);
         } else if (end <= r.end) {
             count_one(id, uint32_t(size), out);
+            if (list.places && stream_of(id) == list.stream &&
+                list.places->size() < max_listed_chunks)
+                list.places->push_back({at + 8, uint32_t(size)});
         }
         at = end + (size & 1);
     }
@@ -183,7 +195,8 @@ bool count_odml_indexes(const file_bytes& f, byte_range hdrl, avi_chunk_counts* 
     return true;
 }
 
-bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out)
+bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out,
+                const chunk_list& list = {})
 {
     std::vector<byte_range> movies;
     byte_range headers{0, 0};
@@ -226,14 +239,16 @@ bool count_file(const file_bytes& f, bool walk, avi_chunk_counts* out)
         out->from_index = true;
     } else {
         for (const byte_range& movie : movies)
-            count_chunks(f, movie, 0, out);
+            count_chunks(f, movie, 0, out, list);
     }
     return true;
 }
 
 }  // namespace
 
-bool count_avi_chunks(const char* path, avi_chunk_counts* out, bool walk)
+namespace {
+
+bool count_path(const char* path, avi_chunk_counts* out, bool walk, const chunk_list& list)
 {
     *out = avi_chunk_counts{};
     if (!path)
@@ -248,11 +263,30 @@ bool count_avi_chunks(const char* path, avi_chunk_counts* out, bool walk)
     const std::streamoff size = in.tellg();
     if (size < 0)
         return false;
-    const bool counted = count_file(file_bytes{&in, uint64_t(size)}, walk, out);
+    const bool counted = count_file(file_bytes{&in, uint64_t(size)}, walk, out, list);
     if (!counted)
         *out = avi_chunk_counts{};
     out->file_bytes = uint64_t(size);
     return counted;
+}
+
+}  // namespace
+
+bool count_avi_chunks(const char* path, avi_chunk_counts* out, bool walk)
+{
+    return count_path(path, out, walk, {});
+}
+
+bool walk_stream_chunks(const char* path, uint32_t index, std::vector<avi_chunk_place>* places)
+{
+    places->clear();
+    if (index >= uint32_t(avi_max_chunk_streams))
+        return false;
+    avi_chunk_counts counts;
+    if (count_path(path, &counts, true, {int(index), places}))
+        return true;
+    places->clear();
+    return false;
 }
 
 bool count_stored_chunks(const char* path, const std::vector<int64_t>& claimed_frames,

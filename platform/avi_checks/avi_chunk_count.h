@@ -25,6 +25,17 @@ struct avi_chunk_counts {
 // index, never more than the file has.
 bool count_avi_chunks(const char* path, avi_chunk_counts* out, bool walk = false);
 
+// Where a stored chunk's data is in the file.
+struct avi_chunk_place {
+    uint64_t offset;  // its first data byte, after the 8-byte chunk header
+    uint32_t size;
+};
+
+// The whole data chunks of stream `index` in file order, found by walking the movi lists as a
+// file without an index is read (empty ones included); false (none) when it is not an AVI file
+// or holds no movi list.
+bool walk_stream_chunks(const char* path, uint32_t index, std::vector<avi_chunk_place>* places);
+
 // Counts as above for a file whose headers claim `claimed_frames[i]` video frames for stream i (0
 // for other streams): an index holding fewer of them, or more bytes than the file, may be short
 // or lying itself, so the file is then walked as well and the larger counts kept.

@@ -12,6 +12,8 @@ namespace {
 // Larger header lists than this are not AVI files anyone plays.
 constexpr uint32_t max_hdrl_bytes = 16u << 20;
 constexpr size_t hdrl_read_piece = 64u << 10;
+// No stream format is longer: a video format with its colour table is 1064 bytes.
+constexpr size_t max_format_bytes = 64u << 10;
 // Chunks (JUNK and the like) looked at before giving up on finding the header list.
 constexpr int max_leading_chunks = 64;
 
@@ -55,6 +57,7 @@ void parse_strf(span s, avi_raw_stream* st)
 {
     st->has_format = true;
     st->format_bytes = uint32_t(s.size);
+    st->format.assign(s.data, s.data + (s.size < max_format_bytes ? s.size : max_format_bytes));
     if (st->type == fourcc("vids")) {
         st->bitmap_header_bytes = s.get32(0);
         st->bitmap_width = int32_t(s.get32(4));

@@ -18,6 +18,7 @@ struct avi_raw_stream {
     int16_t frame[4] = {0, 0, 0, 0};  // rcFrame: left, top, right, bottom
     bool has_format = false;
     uint32_t format_bytes = 0;  // the strf chunk's size, as far as the file holds it
+    std::vector<uint8_t> format;  // the strf chunk's bytes, its first 64 KB at most
     // Video format (BITMAPINFOHEADER).
     uint32_t bitmap_header_bytes = 0;  // biSize
     int32_t bitmap_width = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -373,4 +374,33 @@ AVI_CONTRACT(HeaderListsThatDoNotParseDoNotOpen)
     avi_file* file = nullptr;
     EXPECT_NE(avi_file_open(&file, p.c_str()), 0);
     EXPECT_TRUE(file == nullptr);
+}
+
+AVI_CONTRACT(VideoWithoutADecoderIsDescribedButNotDecoded)
+{
+    test_avi_options o;
+    o.frames = 3;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(build_test_avi(o, &bytes));
+    // The video format's biCompression: a code no decoder knows.
+    size_t strf = 0;
+    while (strf + 4 < bytes.size() && std::memcmp(&bytes[strf], "strf", 4) != 0)
+        strf++;
+    ASSERT_LT(strf + 28, bytes.size());
+    std::memcpy(&bytes[strf + 8 + 16], "QQ7Z", 4);
+    const std::string p = scratch_path("unknown.avi");
+    {
+        std::ofstream out(p, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    open_clip c(p);
+    ASSERT_EQ(c.count, 2u);
+    EXPECT_EQ(c.info[0].type, stream_type_video);
+    EXPECT_EQ(c.info[0].length, 3u);
+    EXPECT_EQ(avi_frame_open(c.streams[0]), nullptr);
+    int16_t s[4];
+    int32_t samples = 0;
+    EXPECT_EQ(avi_stream_read(c.streams[1], 5, 4, s, sizeof s, nullptr, &samples), 0);
+    EXPECT_EQ(samples, 4);
+    EXPECT_EQ(s[3], test_sample(8));
 }

@@ -47,6 +47,16 @@ class CodecTest(unittest.TestCase):
                              ["-c:v", "rawvideo", "-pix_fmt", "bgr24"])
         self.walk("raw", clip, 24, FRAMES, WIDTH, HEIGHT)
 
+    def test_b_frames_and_10_bit_raw_give_every_frame(self):
+        # B-frames reordered in MPEG-1 and in XviD's packed bitstream (with its placeholder
+        # chunks), and v210, which stores 20 bits a pixel: a picture for every frame from 0 on.
+        for name, codec in (("mpeg1_b", ["-c:v", "mpeg1video", "-bf", "2", "-g", "12"]),
+                            ("xvid_b", ["-c:v", "libxvid", "-bf", "2", "-g", "12"]),
+                            ("v210", ["-c:v", "v210"])):
+            with self.subTest(name):
+                clip = h.ffmpeg_clip(name + ".avi", FRAMES, "%dx%d" % (WIDTH, HEIGHT), codec)
+                self.walk(name, clip, 24, FRAMES, WIDTH, HEIGHT)
+
     def test_a_codec_without_decoder(self):
         clip = h.ffmpeg_clip("unknown.avi", 4, "64x48", ["-c:v", "mjpeg"], audio=False)
         with open(clip, "r+b") as f:

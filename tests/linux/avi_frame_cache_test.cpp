@@ -1,6 +1,7 @@
 // The picture cache behind avi_frame_get: the store's budget and choice of what goes, then
 // through the service, pictures from the cache against fresh decodes on walks both ways across
-// keyframes, the worker's fills, large pictures and the lifetime of the picture handed out.
+// keyframes, the worker's fills, large pictures, the conversions of the pictures shown and the
+// lifetime of the picture handed out.
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -11,18 +12,26 @@
 #include "platform/linux/avi/frame_cache_store.h"
 #include "tests/linux/avi_test_clips.h"
 
-extern "C" {
-#include <libavutil/mem.h>
-}
-
 namespace {
 
 // ---- the store on its own ----
 
-// A stand-in picture: the store only keeps the pointer it is given.
-const bitmap_info_header* picture_in(const frame_cache& c, int slot)
+// A stand-in decoded picture: the store charges what it is told, and keeps its own reference.
+struct test_frame {
+    AVFrame* frame = av_frame_alloc();
+    test_frame()
+    {
+        frame->format = AV_PIX_FMT_GRAY8;
+        frame->width = frame->height = 8;
+        av_frame_get_buffer(frame, 0);
+    }
+    ~test_frame() { av_frame_free(&frame); }
+};
+
+void publish(frame_cache* c, int slot, int64_t index)
 {
-    return reinterpret_cast<const bitmap_info_header*>(c.slots[size_t(slot)].block);
+    test_frame t;
+    ASSERT_TRUE(frame_cache_publish(c, slot, t.frame, index, index));
 }
 
 // Reserves a slot for frame `index` at position `index` and publishes it; the slot, or -1.
@@ -31,7 +40,7 @@ int put(frame_cache* c, int64_t index, size_t bytes, bool grow = true)
     c->position = index;
     const int slot = frame_cache_reserve(c, index, bytes, grow, false);
     if (slot >= 0)
-        frame_cache_publish(c, slot, picture_in(*c, slot), index, index);
+        publish(c, slot, index);
     return slot;
 }
 
@@ -83,9 +92,9 @@ TEST(FrameCache, BudgetBoundsTheBlocksAndTheFarthestPictureGoes)
     EXPECT_NE(second, slot1);
     EXPECT_NE(second, busy);
     EXPECT_EQ(frame_cache_reserve(&s.c, 6, 3000, false, false), -1);
-    frame_cache_publish(&s.c, busy, picture_in(s.c, busy), 4, 4);
-    frame_cache_publish(&s.c, second, picture_in(s.c, second), 5, 5);
-    EXPECT_EQ(s.c.conversions, 7);
+    publish(&s.c, busy, 4);
+    publish(&s.c, second, 5);
+    EXPECT_EQ(s.c.stored, 7);
 }
 
 TEST(FrameCache, PicturesLargerThanTheBudgetStillGetTwo)
@@ -102,25 +111,26 @@ TEST(FrameCache, PicturesLargerThanTheBudgetStillGetTwo)
     EXPECT_EQ(s.c.blocks, 2);
 }
 
-TEST(FrameCache, AdoptedBlocksAreUsedFirstAndKeepToTheBudget)
+TEST(FrameCache, ChargesKeepToTheBudget)
 {
     store s(4 * 1000 + 500);
-    int adopted = 0;
-    for (int i = 0; i < 10; i++) {
-        uint8_t* block = static_cast<uint8_t*>(av_malloc(1000));
-        if (frame_cache_adopt(&s.c, block, 1000))
-            adopted++;
-        else
-            av_free(block);
+    int charged = 0;
+    for (int64_t k = 0; k < 10; k++) {
+        const int before = s.c.blocks;
+        put(&s.c, k, 1000);
+        charged += s.c.blocks > before;
     }
-    EXPECT_EQ(adopted, 4);
+    EXPECT_EQ(charged, 4);
     EXPECT_EQ(s.c.bytes, 4000);
-    // Without growing, the four empty blocks serve four pictures before any picture goes.
-    for (int64_t k = 0; k < 4; k++)
-        ASSERT_GE(put(&s.c, k, 1000, false), 0);
-    for (int64_t k = 0; k < 4; k++)
+    // The last four pictures stay, each charged once.
+    for (int64_t k = 6; k < 10; k++)
         EXPECT_GE(frame_cache_find(&s.c, k), 0) << k;
     EXPECT_EQ(s.c.blocks, 4);
+    // A picture given back empty gives its charge back.
+    const int slot = frame_cache_reserve(&s.c, 10, 1000, true, false);
+    ASSERT_GE(slot, 0);
+    frame_cache_abandon(&s.c, slot);
+    EXPECT_EQ(s.c.bytes, 3000);
 }
 
 TEST(FrameCache, DroppedFramesShareOnePictureAndGoWithIt)
@@ -145,14 +155,15 @@ TEST(FrameCache, ClearKeepsTheLentPictureReadable)
 {
     store s(10000);
     const int slot = put(&s.c, 7, 1000);
-    const bitmap_info_header* lent = s.c.slots[size_t(slot)].picture;
+    const AVFrame* lent = s.c.slots[size_t(slot)].frame;
+    ASSERT_NE(lent, nullptr);
     s.c.lent = slot;
     put(&s.c, 8, 1000);
     frame_cache_clear(&s.c);
     EXPECT_EQ(frame_cache_find(&s.c, 7), -1);
     EXPECT_EQ(frame_cache_find(&s.c, 8), -1);
     EXPECT_EQ(s.c.blocks, 1);
-    EXPECT_EQ(s.c.slots[size_t(slot)].picture, lent);
+    EXPECT_EQ(s.c.slots[size_t(slot)].frame, lent);
 }
 
 // ---- through the service ----
@@ -309,16 +320,20 @@ TEST_F(AviFrameCache, EachFrameIsConvertedOnce)
     for (int32_t k = 1; k < 60; k++)
         ASSERT_NE(avi_frame_get(d.d, k), nullptr) << k;
     const cached_frames_stats walked = cached_frames_get_stats(cache_of(d));
-    // A dropped frame repeats the picture before it without converting it again.
-    // Whether the caller or the worker reading ahead decoded a frame, it was converted once.
+    // A dropped frame repeats the picture before it without keeping or converting it again.
+    // Whether the caller or the worker reading ahead decoded a frame, it was kept once, and
+    // converted once to be shown, ahead of its request or at it.
+    EXPECT_EQ(walked.stored, 57);
     EXPECT_EQ(walked.conversions, 57);
     for (int32_t k = 59; k >= 0; k--) {
         const int32_t shown = k == 10 || k == 11 ? 9 : k == 30 ? 29 : k;
         ASSERT_TRUE(dib_matches_clip(avi_frame_get(d.d, k), shown, 40, 30, 24)) << k;
     }
     const cached_frames_stats back = cached_frames_get_stats(cache_of(d));
-    EXPECT_EQ(back.conversions, walked.conversions);
+    EXPECT_EQ(back.stored, walked.stored);
     EXPECT_EQ(back.decodes, walked.decodes);
+    // Each picture shown again is converted again, at most once.
+    EXPECT_LE(back.conversions - walked.conversions, 57);
 }
 
 TEST_F(AviFrameCache, AWalkWithoutRowsGivesTheSameHeadersAndConvertsNothing)
@@ -431,6 +446,7 @@ TEST_F(AviFrameCache, AHighDefinitionWalkConvertedBesideTheDecoderGivesTheFreshP
         ASSERT_EQ(bytes_of(avi_frame_get(d.d, k)), fresh[k]) << "frame " << k;
     const cached_frames_stats s = cached_frames_get_stats(cache_of(d));
     EXPECT_EQ(s.decodes, 0);  // every frame came from the worker
+    EXPECT_EQ(s.stored, frames);
     EXPECT_EQ(s.conversions, frames);
 }
 

@@ -3,7 +3,9 @@
 
 #include "platform/linux/avi/avi_frame_cache.h"
 #include "platform/linux/avi/colour_description.h"
+#include "platform/linux/avi/ffmpeg_input.h"
 #include "platform/linux/avi/frame_to_dib.h"
+#include "platform/linux/avi/video_frames.h"
 #include "tests/linux/avi_test_clips.h"
 
 extern "C" {
@@ -113,6 +115,25 @@ TEST_F(AviFrames, DroppedFramesRepeatThePictureBefore)
     for (int32_t k : {35, 20, 50, 38, 1})
         EXPECT_TRUE(dib_matches_clip(avi_frame_get(g.d, k), k < 3 || k > 40 ? k : 2, 10, 4, 24))
             << k;
+}
+
+TEST_F(AviFrames, TheFrameAfterADroppedOneIsReachedByAJump)
+{
+    // The demuxer's seek to the frame after an empty chunk lands on the frame after that.
+    test_avi_options o;
+    o.width = 10;
+    o.height = 4;
+    o.frames = 40;
+    o.empty_frames = {30};
+    const std::string path = clip("a.avi", o);
+    video_frames v;
+    ASSERT_TRUE(video_frames_open(&v, open_avi_input(path.c_str(), false), 0, 40, 1));
+    for (int64_t k : {31, 5, 31}) {
+        int64_t pts = -1;
+        EXPECT_NE(video_frames_decode(&v, k, &pts), nullptr) << k;
+        EXPECT_EQ(pts, k);
+    }
+    video_frames_close(&v);
 }
 
 // Pictures of pixel formats no raw clip produces, straight into the converter.

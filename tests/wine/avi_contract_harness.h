@@ -22,6 +22,7 @@ std::string scratch_path(const std::string& name);
 #define EXPECT_EQ(a, b) CHECK((a) == (b))
 #define EXPECT_NE(a, b) CHECK((a) != (b))
 #define EXPECT_LE(a, b) CHECK((a) <= (b))
+#define ASSERT_LT(a, b) do { if (!CHECK((a) < (b))) return; } while (0)
 #define ASSERT_TRUE(c) do { if (!CHECK(c)) return; } while (0)
 #define ASSERT_EQ(a, b) do { if (!CHECK((a) == (b))) return; } while (0)
 #define ASSERT_NE(a, b) do { if (!CHECK((a) != (b))) return; } while (0)

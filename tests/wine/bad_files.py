@@ -137,6 +137,16 @@ class Cases:
         self.add("cinepak_colours_used_4g", patched(data, (vf + 32, "<I", 0xffffffff)))
 
 
+def pane_text(run):
+    """The console as the terminal got it: UTF-8, lines ending in CR LF, perhaps with the
+    console's own control sequences. The console drops spaces at the ends of lines: they are
+    not compared."""
+    raw = run.output().decode("utf-8", "replace").replace("\r\n", "\n")
+    raw = re.sub(r"\x1b\[(\d*)C", lambda m: " " * int(m.group(1) or 1), raw)
+    raw = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07|\r", "", raw)
+    return re.sub(r" +\n", "\n", raw).rstrip(" ")
+
+
 def smoke_ffmpeg(*arguments):
     subprocess.run(["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
                     *arguments], check=True, capture_output=True)
@@ -180,13 +190,7 @@ class BadFiles:
         prompt, quit_text = self.t["text_prompt_monitor"], self.t["text_quit"]
 
         def text():
-            # The console as the terminal got it: UTF-8, lines ending in CR LF, perhaps with
-            # the console's own control sequences.
-            raw = run.output().decode("utf-8", "replace").replace("\r\n", "\n")
-            # The console drops spaces at the ends of lines: they are not compared.
-            raw = re.sub(r"\x1b\[(\d*)C", lambda m: " " * int(m.group(1) or 1), raw)
-            raw = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07|\r", "", raw)
-            return re.sub(r" +\n", "\n", raw).rstrip(" ")
+            return pane_text(run)
 
         def at_prompt():
             if os.path.exists(run.status) and open(run.status).read().strip():

@@ -34,6 +34,7 @@ int main(int argc, char** argv)
     check_console_keys();
     check_sound();
     check_avi_contract(temp);
+    check_chunk_read(temp);
     char here[MAX_PATH] = {};
     GetCurrentDirectoryA(sizeof here, here);
     check_sound_read(std::string(here) + "\\");

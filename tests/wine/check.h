@@ -12,6 +12,7 @@ void check_console_keys();
 void check_sound();
 // The AVI service's contract cases, writing their clips in `folder`.
 void check_avi_contract(const std::string& folder);
+void check_chunk_read(const std::string& folder);
 // Reads the tone clips the smoke test left in `folder`.
 void check_sound_read(const std::string& folder);
 void check_window();

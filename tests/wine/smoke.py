@@ -20,6 +20,7 @@ usage: smoke.py [--build DIR] [--make-avi BIN] [--linux-avistep BIN] [--display 
 import argparse
 import fcntl
 import glob
+import math
 import os
 import re
 import shutil
@@ -140,6 +141,33 @@ def make_tone_clips(folder):
                               ("tone-ac3.avi", 48000, ["-af", stereo, "-c:a", "ac3"])):
         subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", tone % rate] + codec +
                        [os.path.join(folder, name)], check=True)
+    write_split_pcm(os.path.join(folder, "tone-s16-44100-stereo-split.avi"))
+
+
+def riff_chunk(tag, body):
+    return tag + struct.pack("<I", len(body)) + body + b"\0" * (len(body) & 1)
+
+
+def write_split_pcm(path, rate=44100, seconds=3, chunk_bytes=1766):
+    """The same tone as 16-bit stereo PCM in chunks of 4n + 2 bytes, which split its 4-byte
+    blocks, with an idx1 index: as some capture tools store it."""
+    level = 0.125 * 32767
+    pcm = b"".join(struct.pack("<hh", v, v) for v in (
+        int(round(level * math.sin(2 * math.pi * 440 * n / rate))) for n in range(rate * seconds)))
+    avih = struct.pack("<14I", 0, rate * 4, 0, 0x10, 0, 0, 1, chunk_bytes, 0, 0, 0, 0, 0, 0)
+    strh = b"auds" + struct.pack("<IIHHIIIIIIIIhhhh", 0, 0, 0, 0, 0, 4, rate * 4, 0,
+                                 len(pcm) // 4, chunk_bytes, 0xffffffff, 4, 0, 0, 0, 0)
+    strf = struct.pack("<HHIIHH", 1, 2, rate, rate * 4, 4, 16)
+    strl = riff_chunk(b"LIST", b"strl" + riff_chunk(b"strh", strh) + riff_chunk(b"strf", strf))
+    hdrl = riff_chunk(b"LIST", b"hdrl" + riff_chunk(b"avih", avih) + strl)
+    movi, index = b"movi", b""
+    for at in range(0, len(pcm), chunk_bytes):
+        piece = pcm[at:at + chunk_bytes]
+        index += b"00wb" + struct.pack("<III", 0x10, len(movi), len(piece))
+        movi += riff_chunk(b"00wb", piece)
+    body = b"AVI " + hdrl + riff_chunk(b"LIST", movi) + riff_chunk(b"idx1", index)
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", len(body)) + body)
 
 
 # --- the machinery: X, Wine, a console in tmux ----------------------------------------------
@@ -399,6 +427,41 @@ class TerminalRun:
         os.close(self.master)
 
 
+def linux_walk(s, program, clip, t):
+    """The Linux build's transcript of the clip walked without display ("n")."""
+    run = TerminalRun([program], os.path.dirname(clip),
+                      s.env(GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="1", LC_ALL="C.UTF-8",
+                            LANG="C.UTF-8"),
+                      os.path.join(s.folder, "linux.err"))
+    try:
+        chooser = s.wait_until(lambda: s.windows(t["text_choose_title"]),
+                               "the Linux file chooser")[0]
+        # GTK's chooser opens its location bar on "/" and drops what comes with it.
+        s.x("windowfocus", "--sync", chooser, check=False)
+        s.x("type", "/")
+        time.sleep(0.3)
+        s.x("type", "--delay", "20", clip[1:])
+        s.x("key", "Return")
+        s.wait_until(lambda: t["text_prompt_monitor"] in run.text(), "the first prompt")
+        run.send("n")
+        s.wait_until(lambda: run.text().endswith(t["text_quit"]), "quit?")
+        run.send("x")
+        if run.wait() != 0:
+            fail("the Linux build failed")
+    finally:
+        run.close()
+    return run.text()
+
+
+def next_dialog(s, t, previous):
+    """The next Yes/No/Cancel box (caption "...") once the one answered before has gone."""
+    def found():
+        boxes = [w for w in s.windows("^" + re.escape(t["text_dialog_caption"]) + "$")
+                 if w != previous]
+        return boxes[-1] if boxes else None
+    return s.wait_until(found, "a Yes/No/Cancel dialog")
+
+
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
@@ -548,12 +611,7 @@ class Smoke:
             fail("the last frame is not shown in the window (screen: display.ppm)")
 
     def next_dialog(self, s, run, previous):
-        """The next Yes/No/Cancel box (caption "...") once the one answered before has gone."""
-        def found():
-            boxes = [w for w in s.windows("^" + re.escape(self.t["text_dialog_caption"]) + "$")
-                     if w != previous]
-            return boxes[-1] if boxes else None
-        return s.wait_until(found, "a Yes/No/Cancel dialog")
+        return next_dialog(s, self.t, previous)
 
     def step_and_interrupt(self, s, clip):
         """Step mode: Yes shows the next frame, No the one before; every box opens clear of the
@@ -616,28 +674,7 @@ class Smoke:
     def same_as_linux(self, s, clip):
         """The Linux build's transcript of the same walk: identical but for the audio line,
         where Wine's library reports 1 / nSamplesPerSec."""
-        run = TerminalRun([self.args.linux_avistep], os.path.dirname(clip),
-                          s.env(GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="1", LC_ALL="C.UTF-8",
-                                LANG="C.UTF-8"),
-                          os.path.join(s.folder, "linux.err"))
-        try:
-            chooser = s.wait_until(lambda: s.windows(self.t["text_choose_title"]),
-                                   "the Linux file chooser")[0]
-            # GTK's chooser opens its location bar on "/" and drops what comes with it.
-            s.x("windowfocus", "--sync", chooser, check=False)
-            s.x("type", "/")
-            time.sleep(0.3)
-            s.x("type", "--delay", "20", clip[1:])
-            s.x("key", "Return")
-            s.wait_until(lambda: self.t["text_prompt_monitor"] in run.text(), "the first prompt")
-            run.send("n")
-            s.wait_until(lambda: run.text().endswith(self.t["text_quit"]), "quit?")
-            run.send("x")
-            if run.wait() != 0:
-                fail("the Linux build failed")
-        finally:
-            run.close()
-        linux = run.text()
+        linux = linux_walk(s, self.args.linux_avistep, clip, self.t)
         self.compare(linux, expected_lines(self.streams, self.t, display=False),
                      "Linux transcript")
         self.compare(self.walk_output, linux, "Wine against Linux")

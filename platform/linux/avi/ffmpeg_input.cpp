@@ -45,6 +45,13 @@ AVFormatContext* open_avi_input(const char* path, bool probe)
     return input;
 }
 
+void close_decoding(AVFormatContext** input, AVCodecContext** codec, AVPacket** packet)
+{
+    av_packet_free(packet);
+    avcodec_free_context(codec);
+    avformat_close_input(input);
+}
+
 void keep_only_stream(AVFormatContext* input, int keep)
 {
     for (unsigned i = 0; i < input->nb_streams; i++)

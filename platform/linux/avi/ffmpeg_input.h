@@ -1,7 +1,9 @@
-// Opening AVI files with libavformat: quietly, as AVI only, one context per reader.
+// Opening AVI files with libavformat (quietly, as AVI only, one context per reader) and closing
+// the readers decoding from them.
 #pragma once
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
@@ -15,5 +17,7 @@ void keep_freed_memory();
 // Opens `path` with the AVI demuxer; with probe, also reads ahead to complete the codec
 // parameters. nullptr if the file cannot be opened as AVI.
 AVFormatContext* open_avi_input(const char* path, bool probe);
+// Frees a decoding reader's packet, decoder and demuxer (any may be null), leaving them null.
+void close_decoding(AVFormatContext** input, AVCodecContext** codec, AVPacket** packet);
 // Makes the demuxer hand out packets of stream `keep` only.
 void keep_only_stream(AVFormatContext* input, int keep);

@@ -1,8 +1,7 @@
 #include "platform/linux/avi/frame_cache_store.h"
 
 #include <algorithm>
-
-#include "platform/linux/avi/picture_memory.h"
+#include <cstdint>
 
 namespace {
 
@@ -19,11 +18,12 @@ int64_t distance_to(const frame_cache* c, int64_t index)
     return index - c->position <= c->ahead ? 0 : index - c->position;
 }
 
-// How far the slot's picture lies from the position; -1 for an empty slot.
+// How far the slot's picture lies from the position; an empty slot still charged is the first
+// to go.
 int64_t distance(const frame_cache* c, const cache_slot& s)
 {
     if (s.first < 0)
-        return -1;
+        return INT64_MAX;
     if (c->position < s.first)
         return distance_to(c, s.first);
     if (c->position > s.last)
@@ -47,30 +47,26 @@ void forget(frame_cache* c, int slot)
         }
     }
     s.first = s.last = s.pts = -1;
-    s.picture = nullptr;
+    av_frame_free(&s.frame);
 }
 
+// Gives the slot's charge back to the budget.
 void free_block(frame_cache* c, cache_slot& s)
 {
-    if (!s.block)
+    av_frame_free(&s.frame);
+    if (s.capacity == 0)
         return;
-    picture_block_free(s.block, s.capacity);
-    s.block = nullptr;
     c->bytes -= int64_t(s.capacity);
     c->blocks--;
     s.capacity = 0;
 }
 
-bool allocate_block(frame_cache* c, cache_slot& s, size_t bytes)
+void charge(frame_cache* c, cache_slot& s, size_t bytes)
 {
     free_block(c, s);
-    s.block = picture_block_alloc(bytes);
-    if (!s.block)
-        return false;
     s.capacity = bytes;
     c->bytes += int64_t(bytes);
     c->blocks++;
-    return true;
 }
 
 // The reusable slot whose picture lies farthest from the position, or -1.
@@ -79,7 +75,7 @@ int farthest(const frame_cache* c, int except)
     int best = -1;
     int64_t best_distance = -2;
     for (int i = 0; i < int(c->slots.size()); i++) {
-        if (i == except || !can_reuse(c, i) || !c->slots[size_t(i)].block)
+        if (i == except || !can_reuse(c, i) || c->slots[size_t(i)].capacity == 0)
             continue;
         const int64_t d = distance(c, c->slots[size_t(i)]);
         if (d > best_distance) {
@@ -104,24 +100,14 @@ void trim_to_budget(frame_cache* c, int keep)
 
 }  // namespace
 
-int64_t frame_cache_budget_for(int64_t picture_bytes, int64_t memory_bytes)
+size_t frame_cache_frame_bytes(const AVFrame* frame)
 {
-    constexpr int64_t least = int64_t(48) << 20;
-    int64_t budget = std::clamp(frame_cache_playing_pictures * std::max<int64_t>(picture_bytes, 0),
-                                least, frame_cache_default_budget);
-    if (memory_bytes > 0)
-        budget = std::min(budget, memory_bytes / 16);
-    return budget;
-}
-
-int64_t frame_cache_step_budget_for(int64_t picture_bytes, int64_t memory_bytes, int64_t budget)
-{
-    constexpr int64_t most = int64_t(2) << 30;
-    constexpr int64_t most_pictures = 256;
-    int64_t step = memory_bytes > 0 ? std::min(memory_bytes / 16, most) : budget;
-    if (picture_bytes > 0)
-        step = std::min(step, most_pictures * picture_bytes);
-    return std::max(step, budget);
+    size_t bytes = 0;
+    for (const AVBufferRef* buffer : frame->buf)
+        bytes += buffer ? buffer->size : 0;
+    for (int i = 0; i < frame->nb_extended_buf; i++)
+        bytes += frame->extended_buf[i]->size;
+    return bytes;
 }
 
 void frame_cache_init(frame_cache* c, int64_t budget, int64_t frames)
@@ -135,7 +121,7 @@ void frame_cache_init(frame_cache* c, int64_t budget, int64_t frames)
 void frame_cache_free(frame_cache* c)
 {
     for (cache_slot& s : c->slots)
-        picture_block_free(s.block, s.capacity);
+        av_frame_free(&s.frame);
     *c = frame_cache{};
 }
 
@@ -145,12 +131,15 @@ void frame_cache_clear(frame_cache* c)
         if (c->slots[size_t(i)].busy)
             continue;
         // The lent picture stays readable for its caller, but answers no frame any more.
-        const bitmap_info_header* lent_picture = c->slots[size_t(i)].picture;
+        cache_slot& s = c->slots[size_t(i)];
+        AVFrame* lent_frame = i == c->lent ? s.frame : nullptr;
+        if (lent_frame)
+            s.frame = nullptr;
         forget(c, i);
-        if (i == c->lent)
-            c->slots[size_t(i)].picture = lent_picture;
+        if (lent_frame)
+            s.frame = lent_frame;
         else
-            free_block(c, c->slots[size_t(i)]);
+            free_block(c, s);
     }
 }
 
@@ -194,11 +183,11 @@ bool frame_cache_has_room(const frame_cache* c, size_t bytes)
            (c->blocks < 2 || c->bytes + int64_t(bytes) <= c->budget);
 }
 
-// An unused slot without a block, made if need be; -1 when there are as many as may be.
+// An unused slot without a charge, made if need be; -1 when there are as many as may be.
 static int blockless_slot(frame_cache* c)
 {
     for (int i = 0; i < int(c->slots.size()); i++) {
-        if (can_reuse(c, i) && c->slots[size_t(i)].first < 0 && !c->slots[size_t(i)].block)
+        if (can_reuse(c, i) && c->slots[size_t(i)].first < 0 && c->slots[size_t(i)].capacity == 0)
             return i;
     }
     if (c->slots.size() >= size_t(frame_cache_max_slots))
@@ -213,34 +202,13 @@ void frame_cache_set_budget(frame_cache* c, int64_t budget)
     trim_to_budget(c, -1);
 }
 
-bool frame_cache_adopt(frame_cache* c, uint8_t* block, size_t bytes)
-{
-    if (!frame_cache_has_room(c, bytes))
-        return false;
-    const int slot = blockless_slot(c);
-    if (slot < 0)
-        return false;
-    cache_slot& s = c->slots[size_t(slot)];
-    s.block = block;
-    s.capacity = bytes;
-    c->bytes += int64_t(bytes);
-    c->blocks++;
-    return true;
-}
-
 int frame_cache_reserve(frame_cache* c, int64_t index, size_t bytes, bool grow, bool only_farther)
 {
     if (bytes == 0)
         return -1;
-    // An empty block that is big enough.
+    // A new charge while the budget allows it; at least two whatever the budget.
     int slot = -1;
-    for (int i = 0; i < int(c->slots.size()) && slot < 0; i++) {
-        const cache_slot& s = c->slots[size_t(i)];
-        if (can_reuse(c, i) && s.first < 0 && s.block && s.capacity >= bytes)
-            slot = i;
-    }
-    // A new block while the budget allows it; at least two whatever the budget.
-    if (slot < 0 && (grow || c->blocks < 2) && frame_cache_has_room(c, bytes))
+    if ((grow || c->blocks < 2) && frame_cache_has_room(c, bytes))
         slot = blockless_slot(c);
     // The picture farthest away.
     if (slot < 0) {
@@ -253,26 +221,31 @@ int frame_cache_reserve(frame_cache* c, int64_t index, size_t bytes, bool grow, 
 
     forget(c, slot);
     cache_slot& s = c->slots[size_t(slot)];
-    if (s.capacity < bytes && !allocate_block(c, s, bytes))
-        return -1;
+    charge(c, s, bytes);
     s.busy = true;
     trim_to_budget(c, slot);
     return slot;
 }
 
-void frame_cache_publish(frame_cache* c, int slot, const bitmap_info_header* picture, int64_t pts,
+bool frame_cache_publish(frame_cache* c, int slot, const AVFrame* frame, int64_t pts,
                          int64_t index)
 {
     cache_slot& s = c->slots[size_t(slot)];
     s.busy = false;
-    s.picture = picture;
+    s.frame = av_frame_clone(frame);
+    if (!s.frame) {
+        forget(c, slot);
+        free_block(c, s);
+        return false;
+    }
     s.pts = pts;
     s.first = s.last = index;
     if (index >= int64_t(c->slot_of.size()))
         c->slot_of.resize(size_t(index) + 1, -1);
     if (c->slot_of[size_t(index)] < 0)
         c->slot_of[size_t(index)] = slot;
-    c->conversions++;
+    c->stored++;
+    return true;
 }
 
 void frame_cache_abandon(frame_cache* c, int slot)
@@ -280,6 +253,7 @@ void frame_cache_abandon(frame_cache* c, int slot)
     cache_slot& s = c->slots[size_t(slot)];
     s.busy = false;
     forget(c, slot);
+    free_block(c, s);
 }
 
 void frame_cache_extend(frame_cache* c, int slot, int64_t index)

@@ -1,6 +1,6 @@
 // A thread that converts decoded pictures handed over to it, one after the other, so that the
-// thread decoding them goes on with the next frame meanwhile: a frame then costs the longer of
-// decoding and converting instead of both.
+// thread handing them over goes on meanwhile: the frame cache has the picture to be shown next
+// converted while the one before is shown.
 #pragma once
 
 #include <cstdint>

@@ -337,8 +337,6 @@ void sound_decoder_close(sound_decoder* d)
     swr_free(&d->resampler);
     av_channel_layout_uninit(&d->in_layout);
     av_frame_free(&d->frame);
-    av_packet_free(&d->packet);
-    avcodec_free_context(&d->codec);
-    avformat_close_input(&d->input);
+    close_decoding(&d->input, &d->codec, &d->packet);
     *d = sound_decoder{};
 }

@@ -244,9 +244,11 @@ const AVFrame* video_frames_decode(video_frames* v, int64_t index, int64_t* pts)
         return nullptr;
     // Reordered B-frames stored after a keyframe may be shown before it: such a frame is reached
     // from the keyframe before, found by trying it when the first one does not give the frame.
+    // So is a frame right after a dropped one, where the demuxer's seek can land one frame late.
     bool ready = can_decode_on(v, index) || seek_to(v, index - v->reorder_delay);
     for (int attempt = 0; ready && !decode_up_to(v, index); attempt++) {
-        ready = v->reorder_delay > 0 && attempt < 2 && v->seek_key > 0 &&
+        const bool overshot = !v->has_held && v->has_pending && v->pending_pts > index;
+        ready = (v->reorder_delay > 0 || overshot) && attempt < 2 && v->seek_key > 0 &&
                 seek_to(v, v->seek_key - 1);
     }
     if (!ready)
@@ -292,8 +294,6 @@ void video_frames_close(video_frames* v)
 {
     av_frame_free(&v->held);
     av_frame_free(&v->pending);
-    av_packet_free(&v->packet);
-    avcodec_free_context(&v->codec);
-    avformat_close_input(&v->input);
+    close_decoding(&v->input, &v->codec, &v->packet);
     *v = video_frames{};
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/slice_format.h"
+#include "platform/win32/avi/chunk_reader.h"
 
 namespace {
 
@@ -29,7 +30,9 @@ struct acm_stage {
 }  // namespace
 
 struct converted_sound {
-    PAVISTREAM source = nullptr;  // the library's stream
+    PAVISTREAM source = nullptr;  // the library's stream, or
+    chunk_reader* chunks = nullptr;  // the stream's stored chunks
+    uint64_t next_byte = 0;          // read from the chunks: the next byte to convert
     LONG end = 0;                 // the first sample not to be read: the stored ones end there
     std::vector<unsigned char> format;  // the stream's own WAVEFORMATEX
     std::vector<std::vector<unsigned char>> steps;  // formats between it and the slices'
@@ -184,10 +187,29 @@ void run_stage(converted_sound* s, size_t i, bool end, std::vector<unsigned char
                     converted.begin() + std::min<DWORD>(header.cbDstLengthUsed, DWORD(converted.size())));
 }
 
+// Reads the next tenth of a second of the stream's chunks onto the first stage, in whole blocks
+// of the format, as one run of bytes whatever the chunks' sizes; false at the end.
+bool read_chunks(converted_sound* s)
+{
+    const WAVEFORMATEX* f = wave(s->format);
+    const uint64_t block = std::max<uint64_t>(f->nBlockAlign, 1);
+    const uint64_t tenth = std::max<uint64_t>(f->nAvgBytesPerSec / 10 / block, 1) * block;
+    const uint64_t want = std::min<uint64_t>(tenth, 64 << 20);
+    std::vector<unsigned char>& input = s->stages[0].input;
+    const size_t old = input.size();
+    input.resize(old + size_t(want));
+    const uint64_t got = read_chunk_bytes(s->chunks, s->next_byte, input.data() + old, want);
+    input.resize(old + size_t(got));
+    s->next_byte += got;
+    return got > 0;
+}
+
 // Reads the stream's next stored samples (about a tenth of a second) onto the first stage;
 // false at the end of the stream.
 bool read_source(converted_sound* s)
 {
+    if (s->chunks)
+        return read_chunks(s);
     const WAVEFORMATEX* f = wave(s->format);
     const LONG block = std::max<LONG>(f->nBlockAlign, 1);
     AVISTREAMINFOA info = {};
@@ -239,7 +261,8 @@ bool convert_more(converted_sound* s)
 void restart(converted_sound* s)
 {
     open_stages(s);
-    s->next_block = AVIStreamStart(s->source);
+    s->next_block = s->source ? AVIStreamStart(s->source) : 0;
+    s->next_byte = 0;
     s->finished = false;
     s->window.clear();
     s->window_first = 0;
@@ -258,19 +281,42 @@ void trim(converted_sound* s, int64_t keep)
 
 }  // namespace
 
-converted_sound* converted_sound_open(IAVIStream* source, int32_t end)
+namespace {
+
+// Finds the conversion for the stream's format; a stream whose first stored samples cannot be
+// read has no sound to convert.
+converted_sound* start_sound(converted_sound* s)
 {
-    auto* s = new converted_sound;
-    s->source = source;
-    s->end = std::min<LONG>(AVIStreamEnd(source), end);
-    s->format = stream_format(source);
-    // A stream whose first stored samples the library cannot hand out has no sound to convert.
     if (s->format.empty() || !find_steps(s) || !read_source(s)) {
         converted_sound_close(s);
         return nullptr;
     }
     restart(s);
     return s;
+}
+
+}  // namespace
+
+converted_sound* converted_sound_open(IAVIStream* source, int32_t end)
+{
+    auto* s = new converted_sound;
+    s->source = source;
+    s->end = std::min<LONG>(AVIStreamEnd(source), end);
+    s->format = stream_format(source);
+    return start_sound(s);
+}
+
+converted_sound* converted_sound_open_chunks(chunk_reader* chunks,
+                                            const std::vector<uint8_t>& format)
+{
+    auto* s = new converted_sound;
+    s->chunks = chunks;
+    // With room for a full WAVEFORMATEX behind a shorter stored record.
+    if (format.size() >= 14) {
+        s->format.assign(format.begin(), format.end());
+        s->format.resize(format.size() + sizeof(WAVEFORMATEX), 0);
+    }
+    return start_sound(s);
 }
 
 int64_t converted_sound_read(converted_sound* s, int64_t first, int64_t count, void* out)

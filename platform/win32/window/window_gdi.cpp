@@ -43,6 +43,25 @@ struct window_handle {
 
 namespace {
 
+// Posted by the main thread: the display thread brings the window to the front.
+constexpr UINT message_take_keyboard = WM_APP + 1;
+
+// Display thread: makes the window the foreground window with the keyboard focus. The system
+// lets a program take the foreground only while it holds the user's last input, and that went
+// to the console, which another program runs: the window's thread shares the foreground
+// thread's input state for the moment it takes it.
+void take_keyboard(HWND hwnd)
+{
+    const DWORD own = GetCurrentThreadId();
+    const HWND front = GetForegroundWindow();
+    const DWORD other = front ? GetWindowThreadProcessId(front, nullptr) : 0;
+    const bool attached = other != 0 && other != own && AttachThreadInput(own, other, TRUE);
+    SetForegroundWindow(hwnd);
+    SetFocus(hwnd);
+    if (attached)
+        AttachThreadInput(own, other, FALSE);
+}
+
 class image_guard {
 public:
     explicit image_guard(window_handle* window) : lock_(&window->image_lock)
@@ -133,6 +152,9 @@ LRESULT CALLBACK display_wndproc(HWND hwnd, UINT message, WPARAM wparam, LPARAM 
     case WM_PAINT:
         paint(window, hwnd);
         return 0;
+    case message_take_keyboard:
+        take_keyboard(hwnd);
+        return 0;
     case WM_DESTROY:
         forget_window_rect();
         free_image(window);
@@ -191,6 +213,8 @@ window_handle* window_create(int width, int height, const char* class_name, cons
         delete window;
         return nullptr;
     }
+    // Shown, it takes the keyboard, as a window the user opened would.
+    take_keyboard(window->hwnd);
     return window;
 }
 
@@ -258,8 +282,10 @@ void window_set_title(window_handle* window, const char* title)
 
 void window_raise(window_handle* window)
 {
+    // The window's own thread takes the foreground and the focus: only it can give the window
+    // the keyboard.
     if (!window->closed)
-        SetForegroundWindow(window->hwnd);
+        PostMessageA(window->hwnd, message_take_keyboard, 0, 0);
 }
 
 void window_close(window_handle* window)
