@@ -1,63 +1,51 @@
 // libFuzzer target over the AVI file service: every input is a file that is opened, described,
 // walked forward and back frame by frame and read as audio, the way playback uses it. The
-// service opens files by path, so each input is written to one scratch file first.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// service opens files by path, so each input is written to a scratch file first.
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <string>
 
-#include "platform/avi_file.h"
-#include "platform/linux/avi/avi_frame_cache.h"
+#include "fuzz/audio_slices.h"
+#include "fuzz/opened_avi.h"
+#include "fuzz/scratch_file.h"
 #include "platform/avi_checks/avi_headers.h"
+#include "platform/linux/avi/avi_frame_cache.h"
 
 namespace {
 
-// Work per input stays small so that a run gets through many inputs; what lies beyond these
-// bounds is reached by the same code.
-constexpr uint32_t max_streams = 8;
 constexpr int32_t frames_walked = 10;
-constexpr int32_t slice_bytes = 2134;
-constexpr int32_t samples_per_frame = slice_bytes / 2;
 // The frame cache's worker fills ahead of a step back by as many frames as its budget holds:
 // with the default budget a small picture means the whole clip, every input. A small budget
 // reaches the same fills, evictions and its two-picture minimum in a few frames.
 constexpr int64_t cache_budget = 256 << 10;
 
-std::string scratch_dir;
-std::string scratch_file;
+// What a frame visit may cost is bounded by the packets a decode reads past a seek and by the
+// picture each may claim, which follows the declared size: a visit to a picture declared larger
+// than a megapixel (by its rectangle or its stored format) counts as one per megapixel. An input
+// gets one visit per kilobyte, so its time follows its own size rather than a frame count or a
+// picture size its header claims; what a long walk of such a file costs is measured in bench/.
+constexpr int64_t visit_bytes = 1024;
+constexpr int64_t visit_pixels = int64_t(1) << 20;
 
-void remove_scratch()
-{
-    std::remove(scratch_file.c_str());
-    rmdir(scratch_dir.c_str());
-}
+struct visit_budget {
+    int64_t left;
 
-// Memory-backed /dev/shm when there is one: the file is rewritten for every input.
-void make_scratch()
-{
-    struct stat st;
-    const char* base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
-    std::string pattern = std::string(base) + "/avi_fuzz_XXXXXX";
-    if (!mkdtemp(pattern.data())) {
-        std::perror("avi_service_fuzz: mkdtemp");
-        std::abort();
+    bool take(int64_t cost)
+    {
+        if (left < cost)
+            return false;
+        left -= cost;
+        return true;
     }
-    scratch_dir = pattern;
-    scratch_file = scratch_dir + "/input.avi";
-    std::atexit(remove_scratch);
-}
+};
 
-bool write_input(const uint8_t* data, size_t size)
+int64_t visit_cost(const avi_stream_info& info, const avi_raw_stream* raw)
 {
-    FILE* f = std::fopen(scratch_file.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool written = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && written;
+    int64_t pixels = int64_t(std::max(info.frame.right - info.frame.left, 0)) *
+                     std::max(info.frame.bottom - info.frame.top, 0);
+    if (raw && raw->has_format)
+        pixels = std::max(pixels, std::abs(int64_t(raw->bitmap_width) * raw->bitmap_height));
+    return std::max<int64_t>(1, pixels / visit_pixels);
 }
 
 // Reads the first and last pixel byte the header promises, so a picture that is shorter than
@@ -78,102 +66,64 @@ void check_picture(const bitmap_info_header* dib)
     (void)pixels[bytes - 1];
 }
 
-void walk_video(avi_stream* stream, const avi_stream_info& info)
+void walk_video(avi_stream* stream, const avi_stream_info& info, const avi_raw_stream* raw,
+                visit_budget* budget)
 {
+    // Opening the decoder decodes the first picture (its reordering is measured): a visit too.
+    const int64_t cost = visit_cost(info, raw);
+    if (!budget->take(cost))
+        return;
     avi_frame_decoder* decoder = avi_frame_open(stream);
     if (!decoder)
         return;
     cached_frames_configure(avi_frame_cache(decoder), cache_budget, true);
     const int32_t length = int32_t(info.length > uint32_t(INT32_MAX) ? INT32_MAX : info.length);
     const int32_t walked = length < frames_walked ? length : frames_walked;
+    auto visit = [&](int32_t k) {
+        if (budget->take(cost))
+            check_picture(avi_frame_get(decoder, k));
+    };
     // Forward, as continuous play does; back again, as stepping does; then the far end.
     for (int32_t k = 0; k < walked; k++)
-        check_picture(avi_frame_get(decoder, k));
+        visit(k);
     for (int32_t k = walked - 1; k >= 0; k -= 3)
-        check_picture(avi_frame_get(decoder, k));
-    check_picture(avi_frame_get(decoder, length - 1));
-    check_picture(avi_frame_get(decoder, length));
-    check_picture(avi_frame_get(decoder, -1));
-    check_picture(avi_frame_get(decoder, INT32_MAX));
+        visit(k);
+    for (int32_t k : {length - 1, length, int32_t(-1), INT32_MAX})
+        visit(k);
     avi_frame_close(decoder);
-}
-
-void read_slice(avi_stream* stream, int64_t first)
-{
-    if (first < 0 || first > INT32_MAX)
-        return;
-    static unsigned char slice[slice_bytes];
-    int32_t bytes = -1;
-    int32_t samples = -1;
-    avi_stream_read(stream, int32_t(first), slice_bytes, slice, slice_bytes, &bytes, &samples);
-    if (bytes < 0 || bytes > slice_bytes || samples < 0 || samples > slice_bytes)
-        std::abort();
-    // The same slice as played: converted from whatever the stream holds.
-    samples = -1;
-    avi_sound_read(stream, int32_t(first), samples_per_frame, slice, &samples);
-    if (samples < 0 || samples > samples_per_frame)
-        std::abort();
 }
 
 void read_audio(avi_stream* stream, const avi_stream_info& info)
 {
     for (int64_t frame = 0; frame < frames_walked; frame++)
-        read_slice(stream, frame * samples_per_frame);
-    read_slice(stream, 3 * samples_per_frame);  // back, as stepping does
+        read_slice(stream, frame * fuzz_slice_samples);
+    read_slice(stream, 3 * fuzz_slice_samples);  // back, as stepping does
     read_slice(stream, int64_t(info.length) - 1);
     read_slice(stream, int64_t(info.length));
     read_slice(stream, INT32_MAX);
-    // What a read of the whole stream would need, without a buffer; then as much as a large
-    // buffer takes, as another user of the service might read.
-    int32_t bytes = -1;
-    avi_stream_read(stream, 0, INT32_MAX, nullptr, 0, &bytes, nullptr);
-    if (bytes < 0)
-        std::abort();
-    static unsigned char large[1 << 20];
-    avi_stream_read(stream, 0, INT32_MAX, large, sizeof large, &bytes, nullptr);
-    if (bytes < 0 || bytes > int32_t(sizeof large))
-        std::abort();
+    read_whole_stream(stream);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (scratch_file.empty())
-        make_scratch();
-
     // The header parser works on memory too.
     avi_raw_headers raw;
     parse_avi_headers(data, size, &raw);
 
-    if (!write_input(data, size))
+    const char* path = write_scratch_file(data, size);
+    opened_avi avi;
+    if (!path || !open_avi(path, &avi))
         return 0;
-    avi_file* file = nullptr;
-    if (avi_file_open(&file, scratch_file.c_str()) != 0)
-        return 0;
-    avi_file_info file_info{};
-    avi_file_get_info(file, &file_info);
-
-    // As playback takes them: every stream with an extra reference, the last of each type wins.
-    avi_stream* streams[max_streams] = {};
-    avi_stream_info infos[max_streams] = {};
-    const uint32_t count = file_info.streams < max_streams ? file_info.streams : max_streams;
-    for (uint32_t i = 0; i < count; i++) {
-        streams[i] = avi_file_get_stream(file, i);
-        avi_stream_add_ref(streams[i]);
-        avi_stream_get_info(streams[i], &infos[i]);
-    }
-    for (uint32_t i = 0; i < count; i++) {
-        if (infos[i].type == stream_type_video)
-            walk_video(streams[i], infos[i]);
+    visit_budget budget{int64_t(size) / visit_bytes};
+    for (uint32_t i = 0; i < avi.count; i++) {
+        if (avi.infos[i].type == stream_type_video)
+            walk_video(avi.streams[i], avi.infos[i],
+                       i < raw.streams.size() ? &raw.streams[i] : nullptr, &budget);
         else
-            read_audio(streams[i], infos[i]);
+            read_audio(avi.streams[i], avi.infos[i]);
     }
-    // Released out of order: the file first, its streams keep it open.
-    avi_file_release(file);
-    for (uint32_t i = 0; i < count; i++) {
-        avi_stream_release(streams[i]);
-        avi_stream_release(streams[i]);
-    }
+    close_avi(&avi);
     return 0;
 }

@@ -1,6 +1,8 @@
 #!/bin/bash
-# Writes the fuzz seed corpus: small clips of every layout the test-clip writer knows, clips in
-# other codecs made with the ffmpeg command, and a few damaged ones.
+# Writes the fuzz seed corpora: in DIR/avi, small clips of every layout the test-clip writer
+# knows, clips in other codecs made with the ffmpeg command, and a few damaged ones; in DIR/wave,
+# WAVE images of every encoding the sound services play, as the slices and the ffmpeg command
+# write them.
 #   fuzz/make_seeds.sh --make-avi BIN --out DIR
 set -euo pipefail
 make_avi=
@@ -13,7 +15,9 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ -n "$make_avi" ] && [ -n "$out" ] || { echo "usage: $0 --make-avi BIN --out DIR" >&2; exit 2; }
-mkdir -p "$out"
+wave_out=$out/wave
+out=$out/avi
+mkdir -p "$out" "$wave_out"
 
 # Small pictures and few frames: seeds of a few kilobytes keep the fuzzer fast.
 clip() {
@@ -60,4 +64,27 @@ head -c 300 "$base" >"$out/cut_headers.avi"
 idx1=$(grep -abo idx1 "$base" | tail -n1 | cut -d: -f1)
 head -c "$idx1" "$base" >"$out/no_index.avi"
 { head -c $((size - 64)) "$base"; head -c 64 /dev/zero | tr '\0' '\377'; } >"$out/garbage_tail.avi"
-echo "make_seeds.sh: $(ls "$out" | wc -l) seeds in $out"
+# WAVE images: a slice as playback makes it (2134 bytes of 16-bit mono PCM at 32000 Hz after the
+# 44-byte header), the same after an odd-sized chunk whose pad byte must be skipped, then every
+# playable encoding and channel count with the ffmpeg command's extra chunks.
+le16() { printf "$(printf '\\%03o\\%03o' $(($1 & 255)) $(($1 >> 8 & 255)))"; }
+le32() { le16 $(($1 & 65535)); le16 $(($1 >> 16 & 65535)); }
+slice_wave() {
+    local data=2134 extra=0
+    [ "$1" = padded ] && extra=12
+    printf 'RIFF' && le32 $((36 + extra + data)) && printf 'WAVE'
+    [ "$1" = padded ] && printf 'junk' && le32 3 && printf 'abc\0'
+    printf 'fmt ' && le32 16 && le16 1 && le16 1 && le32 32000 && le32 64000 && le16 2 && le16 16
+    printf 'data' && le32 $data && head -c $data /dev/urandom
+}
+slice_wave plain >"$wave_out/slice.wav"
+slice_wave padded >"$wave_out/padded_chunk.wav"
+if command -v ffmpeg >/dev/null; then
+    tone="-f lavfi -i sine=frequency=440:sample_rate=8000 -t 0.02"
+    ff $tone -c:a pcm_u8 "$wave_out/u8.wav"
+    ff $tone -c:a pcm_s16le -ac 2 "$wave_out/s16_stereo.wav"
+    ff $tone -c:a pcm_s32le "$wave_out/s32.wav"
+    ff $tone -c:a pcm_f32le -ac 8 "$wave_out/f32_8ch.wav"
+    ff $tone -c:a pcm_s16le -ar 384000 "$wave_out/s16_384k.wav"
+fi
+echo "make_seeds.sh: $(ls "$out" | wc -l) AVI seeds in $out, $(ls "$wave_out" | wc -l) WAVE seeds in $wave_out"

@@ -3,6 +3,7 @@
 #include "platform/avi_checks/riff_bytes.h"
 #include "platform/avi_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@ namespace {
 
 // Larger header lists than this are not AVI files anyone plays.
 constexpr uint32_t max_hdrl_bytes = 16u << 20;
+constexpr size_t hdrl_read_piece = 64u << 10;
 // No stream format is longer: a video format with its colour table is 1064 bytes.
 constexpr size_t max_format_bytes = 64u << 10;
 // Chunks (JUNK and the like) looked at before giving up on finding the header list.
@@ -147,8 +149,19 @@ bool read_avi_headers(const char* path, avi_raw_headers* out)
                 break;
             const uint32_t size = riff_u32(h + 4);
             if (got == 12 && riff_u32(h) == fourcc("LIST") && riff_u32(h + 8) == fourcc("hdrl") && size >= 4) {
-                std::vector<uint8_t> list(size - 4 < max_hdrl_bytes ? size - 4 : max_hdrl_bytes);
-                list.resize(std::fread(list.data(), 1, list.size(), f));
+                // Read a piece at a time: the buffer grows with the bytes the file holds, not
+                // with the size the list claims.
+                const size_t wanted = size - 4 < max_hdrl_bytes ? size - 4 : max_hdrl_bytes;
+                std::vector<uint8_t> list;
+                while (list.size() < wanted) {
+                    const size_t had = list.size();
+                    const size_t piece = std::min<size_t>(wanted - had, hdrl_read_piece);
+                    list.resize(had + piece);
+                    const size_t got = std::fread(list.data() + had, 1, piece, f);
+                    list.resize(had + got);
+                    if (got < piece)
+                        break;
+                }
                 parse_hdrl(span{list.data(), list.size()}, out);
                 found = true;
             }

@@ -2,6 +2,7 @@
 #include <set>
 
 #include "platform/linux/avi/avi_frame_cache.h"
+#include "platform/linux/avi/colour_description.h"
 #include "platform/linux/avi/ffmpeg_input.h"
 #include "platform/linux/avi/frame_to_dib.h"
 #include "platform/linux/avi/video_frames.h"
@@ -9,6 +10,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -222,6 +224,39 @@ TEST(FrameToDib, YuvAndPaddedRgbTakeTheirDepths)
     EXPECT_EQ(bottom_right[0], 40);
     EXPECT_EQ(bottom_right[1], 100);
     EXPECT_EQ(bottom_right[2], 7);
+    dib_converter_free(&c);
+}
+
+// A decoder stores the stream's colour numbers as they stand: numbers no enumerator names convert
+// as an unlabelled picture does, known ones pick their matrix and range.
+TEST(FrameToDib, ColourNumbersFromTheStreamAreCheckedBeforeUse)
+{
+    synthetic_frame yuv(AV_PIX_FMT_YUV420P, 4, 2);
+    const uint8_t planes[3] = {100, 200, 60};  // a colour the matrices disagree on
+    for (int plane = 0; plane < 3; plane++)
+        std::memset(yuv.f->data[plane], planes[plane], size_t(yuv.f->linesize[plane]) * 2);
+    dib_converter c;
+    const bitmap_info_header* h = frame_to_dib(&c, yuv.f);
+    ASSERT_NE(h, nullptr);
+    const std::vector<uint8_t> unlabelled(dib_pixels(h), dib_pixels(h) + h->biSizeImage);
+
+    const int unknown_space = 216;
+    const int unknown_range = 77;
+    std::memcpy(&yuv.f->colorspace, &unknown_space, sizeof unknown_space);
+    std::memcpy(&yuv.f->color_range, &unknown_range, sizeof unknown_range);
+    EXPECT_EQ(frame_colour(yuv.f).matrix, SWS_CS_DEFAULT);
+    EXPECT_FALSE(frame_colour(yuv.f).full_range);
+    h = frame_to_dib(&c, yuv.f);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(dib_pixels(h), dib_pixels(h) + h->biSizeImage), unlabelled);
+
+    yuv.f->colorspace = AVCOL_SPC_BT709;
+    yuv.f->color_range = AVCOL_RANGE_JPEG;
+    EXPECT_EQ(frame_colour(yuv.f).matrix, SWS_CS_ITU709);
+    EXPECT_TRUE(frame_colour(yuv.f).full_range);
+    h = frame_to_dib(&c, yuv.f);
+    ASSERT_NE(h, nullptr);
+    EXPECT_NE(std::vector<uint8_t>(dib_pixels(h), dib_pixels(h) + h->biSizeImage), unlabelled);
     dib_converter_free(&c);
 }
 

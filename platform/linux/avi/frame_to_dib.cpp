@@ -1,5 +1,7 @@
 #include "platform/linux/avi/frame_to_dib.h"
 
+#include "platform/linux/avi/colour_description.h"
+
 #include <climits>
 #include <cstring>
 
@@ -41,8 +43,9 @@ bool is_full_range_format(AVPixelFormat f)
 bool prepare_scaler(dib_converter* c, const AVFrame* frame, AVPixelFormat target)
 {
     const AVPixelFormat source = AVPixelFormat(frame->format);
-    const int range = frame->color_range == AVCOL_RANGE_JPEG || is_full_range_format(source);
-    const int space = frame->colorspace;
+    const colour_description colour = frame_colour(frame);
+    const int range = colour.full_range || is_full_range_format(source);
+    const int space = colour.matrix;
     if (c->scaler && c->width == frame->width && c->height == frame->height &&
         c->format == frame->format && c->range == range && c->space == space)
         return true;
