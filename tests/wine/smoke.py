@@ -197,8 +197,9 @@ class Session:
         locales = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split()
         if "ja_JP.utf8" not in locales:
             fail("the ja_JP.UTF-8 locale is missing (/etc/locale.gen, locale-gen)")
-        if os.path.exists("/tmp/.X%s-lock" % self.display[1:]):
-            fail("display %s is in use" % self.display)
+        # An X server left running elsewhere may hold the number asked for: take the next free one.
+        while os.path.exists("/tmp/.X%s-lock" % self.display[1:]):
+            self.display = ":%d" % (int(self.display[1:]) + 1)
         self.xvfb = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1280x1024x24",
                                       "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
